@@ -1,0 +1,126 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+// Thin layer over the Linux file-system calls. Operations that can fail return "" on success or a
+// ready-to-show message "<path>: <system error text>"; the errno behind the last such message is kept
+// per thread (last_error_code) for callers that must classify a failure.
+namespace fsops {
+
+// The errno of the last failure reported on this thread. A success does not reset it: read it only
+// right after a call returned a message.
+int last_error_code();
+// Errors that a later attempt may cure: interrupted or busy calls, I/O and network trouble.
+bool is_transient(int code);
+
+// Status of one path; everything zero / false when the path cannot be queried.
+struct Stat {
+    bool exists = false;
+    bool is_dir = false;
+    bool is_symlink = false; // only from lstat_path
+    int64_t size = 0;
+    int64_t mtime = 0; // whole seconds
+    uint32_t perm = 0; // st_mode & 0xfff
+    uint64_t device = 0;
+    bool is_regular = false;
+};
+
+Stat lstat_path(const std::string& path);
+Stat stat_path(const std::string& path);
+// lstat succeeds: a dangling symbolic link exists.
+bool exists(const std::string& path);
+
+// An existing directory counts as success.
+std::string make_dir(const std::string& path, uint32_t perm);
+// Creates every missing level of an absolute path.
+std::string make_dirs(const std::string& path, uint32_t perm);
+std::string remove_file(const std::string& path);
+std::string remove_dir(const std::string& path);
+// Removes a tree without following links; goes on past failures and returns the first message.
+// on_removed runs once for every file, link and folder actually removed.
+std::string remove_recursive(const std::string& path, const std::function<void()>& on_removed = {});
+std::string rename_path(const std::string& from, const std::string& to);
+// True when `from` and the folder that is to hold `to` are on different devices, or either is unknown.
+bool rename_would_cross_device(const std::string& from, const std::string& to);
+std::string make_symlink(const std::string& target, const std::string& link_path);
+std::string make_hardlink(const std::string& existing, const std::string& link_path);
+std::string read_link(const std::string& path, std::string& target_out);
+
+// Whatever is at link_path (a file or a link, not a folder) is replaced in one step by the new link: the
+// link is made under a temporary name beside it and renamed over, so the old entry stays until the new
+// one exists.
+std::string replace_with_symlink(const std::string& target, const std::string& link_path);
+std::string replace_with_hardlink(const std::string& existing, const std::string& link_path);
+
+// Bytes available to an unprivileged user, -1 when unknown.
+int64_t free_space(const std::string& path);
+bool disk_space(const std::string& path, int64_t& total_out, int64_t& free_out);
+// A single file name: not empty, not "." or "..", no "/" or NUL, shorter than 256 bytes.
+bool is_valid_name(std::string_view name);
+
+struct TreeSize {
+    int64_t bytes = 0;
+    int64_t files = 0; // symbolic links count as files of 0 bytes
+    int64_t dirs = 0;
+    int64_t unreadable = 0;
+};
+
+// Walks a tree without following links. keep_going (may be empty) stops the walk when it returns false;
+// on_progress (may be empty) receives the running totals of the whole walk (bytes, files, dirs) every
+// 64 entries of a folder and when a folder is done.
+TreeSize measure_tree(const std::string& path, const std::function<bool()>& keep_going = {},
+                      const std::function<void(int64_t, int64_t, int64_t)>& on_progress = {});
+
+// Copies are written under a hidden temporary name in the target folder and renamed over the target
+// only when complete: ".<name>.tavrin-part-XXXXXX". A name of this form found in a folder is the
+// remainder of a copy that was killed.
+bool is_partial_copy_name(std::string_view name);
+
+// Receives byte counts as they are copied (holes included; the counts of one copy add up to the file
+// size); returning false cancels the copy.
+using CopyProgress = std::function<bool(int64_t)>;
+
+// The message of a copy stopped by its progress callback; last_error_code() is then ECANCELED.
+inline constexpr const char* kCopyCancelled = "cancelled";
+
+// Copies one regular file with its contents, holes, permission bits (set-user-ID, set-group-ID and
+// sticky included) and access and modification times (to the nanosecond): by reflink clone where the
+// file system shares blocks, else with copy_file_range, else by reads and writes. Returns "" only when
+// the copy is complete and in place, kCopyCancelled when the callback cancelled, else a message naming
+// the file at fault. An existing file (or link) at `to` is replaced atomically: it stays untouched
+// unless the new copy is complete. No partial file remains after a failure or a cancel.
+// When `cloned` is given it tells whether the data was cloned.
+std::string copy_file(const std::string& from, const std::string& to, const CopyProgress& progress = {},
+                      bool* cloned = nullptr);
+// The clone step alone, with the same atomic replacement; "" on success, else a message.
+std::string clone_file(const std::string& from, const std::string& to);
+
+// Storage classes, slowest to fastest by rank: Rotational, Unknown, Ssd, Network, Nvme, Memory.
+enum class DeviceClass : int32_t {
+    Unknown = 0,
+    Rotational = 1,
+    Ssd = 2,
+    Nvme = 3,
+    Network = 4,
+    Memory = 5,
+};
+
+DeviceClass classify_device(const std::string& path);
+// "unknown", "rotational disk", "SSD", "NVMe", "network", "memory" (not translated).
+const char* device_class_name(DeviceClass cls);
+int device_class_rank(DeviceClass cls);
+bool is_network_fs_type(std::string_view type);
+// The whole-disk name of a block device under /sys/block: sda1 gives sda, mmcblk0p2 gives mmcblk0.
+std::string whole_disk_name(const std::string& block_name);
+// Processors this thread may run on; at least 1.
+int cpu_cores();
+// Copy workers for a transfer: the user's setting when positive (at most 32), else chosen from the
+// slower of the two devices and the number of cores.
+int recommended_threads(const std::string& source, const std::string& target, int configured);
+// The automatic choice for a bottleneck class on a machine with `cores` cores.
+int threads_for(DeviceClass bottleneck, int cores);
+
+} // namespace fsops
