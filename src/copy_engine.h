@@ -1,6 +1,16 @@
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 namespace copy_engine {
 
@@ -14,5 +24,220 @@ enum class ConflictAction : int32_t {
     OverwriteIfNewer = 5,
     Cancel = 6,
 };
+
+enum class Operation : int32_t {
+    Copy = 0,
+    Move = 1,
+};
+
+// Lower-case names ("ask", "overwrite", "skip", "rename_new", "rename_existing", "overwrite_if_newer",
+// "cancel") used by the command-line tool and its conflict protocol.
+const char* conflict_action_name(ConflictAction action);
+// False when the text names no action.
+bool parse_conflict_action(const std::string& text, ConflictAction& out);
+
+// The open conflict question; `pending` is false when there is none.
+struct ConflictRequest {
+    bool pending = false;
+    std::string source_path;
+    std::string target_path;
+    int64_t source_size = 0;
+    int64_t target_size = 0;
+    int64_t source_mtime = 0;
+    int64_t target_mtime = 0;
+    bool is_dir = false;
+};
+
+struct FailedItem {
+    std::string path;
+    std::string target;
+    std::string message;
+    int attempts = 1;
+    int code = 0;
+};
+
+// A consistent copy of everything the interface shows about a transfer.
+struct Progress {
+    bool running = false;
+    bool scanning = false;
+    bool finished = false;
+    bool cancelled = false;
+    int64_t files_total = 0;
+    int64_t files_done = 0;
+    int64_t bytes_total = 0;
+    int64_t bytes_done = 0;
+    double bytes_per_second = 0;
+    double seconds_remaining = -1;
+    double elapsed_seconds = 0;
+    int threads_active = 0;
+    std::vector<std::string> current_files;
+    std::string device_summary;
+    int64_t retried = 0;
+    int64_t cloned = 0;
+    std::vector<FailedItem> failures;
+    size_t failures_total = 0;
+    int64_t files_copied = 0;
+    // Files whose copy was stopped by a cancel: neither copied nor failed.
+    int64_t files_cancelled = 0;
+    std::string stalled_path;
+    double stalled_seconds = 0;
+    int64_t target_free = -1;
+    int64_t space_short = 0;
+    bool disk_full = false;
+    ConflictRequest conflict;
+    Operation operation = Operation::Copy;
+    std::string target_dir;
+};
+
+// Inputs of the time-left estimate, split out so that its conditions can be checked directly.
+struct EstimateInput {
+    int64_t bytes_total = 0;
+    int64_t bytes_done = 0;
+    int64_t files_total = 0;
+    int64_t files_done = 0;
+    double byte_rate = 0;
+    double file_rate = 0;
+    bool scanning = false;
+};
+// Seconds left, or -1 when no estimate can be trusted.
+double estimate_seconds_remaining(const EstimateInput& in);
+// One step of the rate smoothing: 0.4 of the new reading and 0.6 of the previous, unless there is none.
+double smooth_rate(double previous, double instant);
+
+class Engine {
+public:
+    Engine();
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // Refused (false) while a transfer runs or before the previous one was reaped, and for an empty
+    // source list or target. `thread_count` <= 0 chooses the worker count from the devices.
+    bool start(std::vector<std::string> sources, const std::string& target_dir, Operation op,
+               int thread_count, ConflictAction default_action);
+    bool is_running() const { return m_running.load(); }
+
+    Progress snapshot() const;
+    void resolve_conflict(ConflictAction action, bool apply_to_all);
+    void cancel();
+    // Joins the threads of a finished transfer; blocks while one still runs.
+    void reap();
+    // Returns the path of a worker without progress for the report interval ("" when none) and
+    // interrupts workers stuck past the kill interval.
+    std::string watchdog_tick();
+
+    void note_slot_progress(int slot);
+    void set_current(int slot, const std::string& path);
+
+    // A free name in `dir` made from `name` (photo.jpg -> photo.1.jpg ...), "" when none is left.
+    static std::string unique_name(const std::string& dir, const std::string& name);
+
+    // Tests shorten the stall intervals (15 s to report, 90 s to interrupt) with this.
+    void set_watchdog_intervals(double report_seconds, double kill_seconds);
+
+private:
+    struct FileTask {
+        std::string source;
+        std::string target;
+        int64_t size = 0;
+        bool is_symlink = false;
+        uint64_t inode = 0;
+        uint64_t device = 0;
+        bool multi_linked = false;
+    };
+    // A folder this transfer created, whose real mode and times are applied once its contents are in.
+    struct MadeDir {
+        std::string target;
+        uint32_t mode = 0;
+        timespec atime{};
+        timespec mtime{};
+    };
+    // The first copy of a multi-linked inode: later names link to it once it is complete.
+    struct LinkedInode {
+        std::string target;
+        bool complete = false;
+    };
+    enum class CopyOutcome { Copied, Failed, Cancelled };
+
+    void scan_thread(std::vector<std::string> sources, std::string target_dir);
+    void walk_folder(const std::string& from, const std::string& to);
+    // Counts a subtree that will not be transferred as dealt with, so that the totals still add up.
+    void count_skipped_tree(const std::string& path);
+    void worker_thread(int slot);
+    void run_task(const FileTask& task, int slot);
+    ConflictAction ask_conflict(const FileTask& task, bool target_is_dir, int slot);
+    CopyOutcome copy_one_with_retry(const FileTask& task, const std::string& target, int slot);
+    std::string copy_attempt(const FileTask& task, const std::string& target, int slot, bool& cloned,
+                             bool& linked, bool& cancelled, int64_t& moved);
+    std::string symlink_attempt(const FileTask& task, const std::string& target);
+    void note_failure(const std::string& path, const std::string& message, const std::string& target,
+                      int attempts, int code);
+    void queue_task(FileTask task);
+    void finish_transfer();
+    void wake_all();
+    bool try_rename_move(const std::string& from, const std::string& to);
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_conflict_cv;
+    std::condition_variable m_queue_cv;
+    std::condition_variable m_link_cv;
+    std::vector<FileTask> m_queue;
+    size_t m_queue_pos = 0;
+    bool m_queue_complete = false;
+    std::vector<std::thread> m_workers;
+    std::thread m_scanner;
+    std::atomic<uint64_t> m_scan_tid{0};
+    std::atomic<bool> m_running{false};
+    std::atomic<bool> m_cancel{false};
+    std::atomic<bool> m_scanning{false};
+    std::atomic<bool> m_finished{false};
+    std::atomic<int> m_active_workers{0};
+    std::atomic<int64_t> m_files_total{0};
+    std::atomic<int64_t> m_files_done{0};
+    std::atomic<int64_t> m_files_copied{0};
+    std::atomic<int64_t> m_files_cancelled{0};
+    std::atomic<int64_t> m_bytes_total{0};
+    std::atomic<int64_t> m_bytes_done{0};
+    std::atomic<Operation> m_op{Operation::Copy};
+    std::string m_target_dir;
+    std::atomic<int> m_thread_count{1};
+    std::atomic<ConflictAction> m_default_action{ConflictAction::Ask};
+    ConflictAction m_standing_rule = ConflictAction::Ask;
+    ConflictRequest m_conflict;
+    ConflictAction m_conflict_answer = ConflictAction::Ask;
+    bool m_conflict_answered = false;
+    std::vector<FailedItem> m_failures;
+    size_t m_failures_total = 0;
+    std::vector<std::string> m_current;
+    std::unique_ptr<std::atomic<double>[]> m_slot_last_progress;
+    std::unique_ptr<std::atomic<uint64_t>[]> m_slot_tid;
+    std::unique_ptr<std::atomic<bool>[]> m_slot_timed_out;
+    size_t m_slot_count = 0;
+    std::string m_stalled_path;
+    double m_stalled_seconds = 0;
+    std::atomic<int64_t> m_target_free{-1};
+    std::atomic<int64_t> m_space_short{0};
+    std::atomic<bool> m_disk_full{false};
+    std::vector<std::string> m_move_dirs;
+    std::vector<MadeDir> m_made_dirs;
+    std::map<std::pair<uint64_t, uint64_t>, LinkedInode> m_written_inodes;
+    std::string m_device_summary;
+    std::atomic<int64_t> m_retried{0};
+    std::atomic<int64_t> m_cloned{0};
+    std::atomic<double> m_start_time{0};
+    std::atomic<double> m_end_time{0};
+    // Rate smoothing state of snapshot(); it changes on every snapshot, hence mutable.
+    mutable std::mutex m_rate_mutex;
+    mutable double m_last_rate_time = 0;
+    mutable int64_t m_last_rate_bytes = 0;
+    mutable double m_rate = 0;
+    mutable int64_t m_last_rate_files = 0;
+    mutable double m_file_rate = 0;
+    std::atomic<double> m_report_after{15.0};
+    std::atomic<double> m_kill_after{90.0};
+};
+
+// The process-wide engine.
+Engine& instance();
 
 } // namespace copy_engine
