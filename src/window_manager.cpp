@@ -1,0 +1,90 @@
+#include "window_manager.h"
+
+#include "paths.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+constexpr int kNoPosition = -1000000;
+constexpr int kMinWidth = 1000;
+constexpr int kMinHeight = 700;
+constexpr int kDefaultWidth = 1100;
+constexpr int kDefaultHeight = 720;
+
+// The number after `"key":`, or `fallback` when the key, the colon or a number is missing or the number
+// does not fit in 32 bits.
+int lookup_int(const std::string& text, const char* key, int fallback) {
+    const std::string quoted = std::string("\"") + key + "\"";
+    const size_t at = text.find(quoted);
+    if (at == std::string::npos) return fallback;
+    const size_t colon = text.find(':', at + quoted.size());
+    if (colon == std::string::npos) return fallback;
+    const char* start = text.c_str() + colon + 1;
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(start, &end, 10);
+    if (end == start || errno == ERANGE || value < INT_MIN || value > INT_MAX) return fallback;
+    return static_cast<int>(value);
+}
+
+} // namespace
+
+WindowManager& WindowManager::instance() {
+    static WindowManager manager;
+    return manager;
+}
+
+std::string WindowManager::path() const {
+    return config_dir() + "/geometry.json";
+}
+
+WindowGeometry WindowManager::load() const {
+    WindowGeometry geometry;
+    std::ifstream in(path(), std::ios::binary);
+    if (!in) return geometry;
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    if (in.bad()) return geometry;
+    const std::string text = buffer.str();
+
+    geometry.x = lookup_int(text, "x", kNoPosition);
+    geometry.y = lookup_int(text, "y", kNoPosition);
+    geometry.has_position = geometry.x != kNoPosition && geometry.y != kNoPosition;
+    geometry.width = lookup_int(text, "width", kDefaultWidth);
+    geometry.height = lookup_int(text, "height", kDefaultHeight);
+    if (geometry.width < kMinWidth) geometry.width = kDefaultWidth;
+    if (geometry.height < kMinHeight) geometry.height = kDefaultHeight;
+    geometry.maximized = text.find("\"maximized\": true") != std::string::npos;
+    geometry.valid = true;
+    return geometry;
+}
+
+void WindowManager::save(int x, int y, int width, int height, bool maximized) const {
+    if (!((width >= kMinWidth && height >= kMinHeight) || maximized)) return;
+
+    char text[256];
+    const int len = std::snprintf(text, sizeof text,
+                                  "{\n  \"width\": %d,\n  \"height\": %d,\n  \"x\": %d,\n  \"y\": %d,\n"
+                                  "  \"maximized\": %s\n}\n",
+                                  width, height, x, y, maximized ? "true" : "false");
+    if (len <= 0 || static_cast<size_t>(len) >= sizeof text) return;
+
+    // Written on every configure event, so no fsync here: the rename alone keeps a crash of the program
+    // from leaving a half-written file, and losing the last move on a power cut costs nothing.
+    const std::string final_path = path();
+    const std::string tmp_path = final_path + ".tmp";
+    std::FILE* file = std::fopen(tmp_path.c_str(), "w");
+    if (!file) return;
+    const bool written = std::fwrite(text, 1, static_cast<size_t>(len), file) == static_cast<size_t>(len);
+    const bool flushed = std::fflush(file) == 0;
+    const bool closed = std::fclose(file) == 0;
+    if (!(written && flushed && closed) || std::rename(tmp_path.c_str(), final_path.c_str()) != 0) {
+        std::remove(tmp_path.c_str());
+    }
+}
