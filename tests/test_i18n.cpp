@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -241,6 +244,38 @@ TEST_F(I18nTest, FontFamilies) {
     cat.set_ui_font("");
     EXPECT_EQ(cat.ui_font_family(), "sans-serif");
     EXPECT_EQ(I18n::mono_font_family(), "monospace");
+}
+
+// Background threads (drive refresh, file operations) translate while the UI thread may switch
+// the language; every answer must be a complete text of some language, never a torn one.
+TEST_F(I18nTest, TranslatesWhileTheLanguageChanges) {
+    std::set<std::string> error_texts, delete_texts;
+    for (int l = 0; l < i18n_data::LANG_COUNT; ++l) {
+        I18n::instance().set_language(i18n_data::LANGS[l].code);
+        error_texts.insert(tr("dlg.error"));
+        delete_texts.insert(trf("dlg.delete_count", 3));
+    }
+    std::atomic<bool> stop{false};
+    std::atomic<int> bad{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 3; ++t) {
+        readers.emplace_back([&] {
+            while (!stop.load()) {
+                if (error_texts.count(tr("dlg.error")) == 0) ++bad;
+                if (delete_texts.count(trf("dlg.delete_count", 3)) == 0) ++bad;
+                auto nf = I18n::instance().number_format();
+                if (nf.decimal == nullptr || nf.group == nullptr || I18n::instance().date_format() == nullptr)
+                    ++bad;
+            }
+        });
+    }
+    for (int round = 0; round < 50; ++round)
+        for (const auto& e : kExpected)
+            I18n::instance().set_language(e.code);
+    stop = true;
+    for (auto& t : readers)
+        t.join();
+    EXPECT_EQ(bad.load(), 0);
 }
 
 // The argument-reading conversions of a printf format, e.g. {"d", "s"}; "%%" reads nothing.

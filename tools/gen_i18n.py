@@ -152,7 +152,7 @@ def parse_po(path):
     try:
         with open(path, "rb") as f:
             raw = f.read()
-        text = raw.decode("utf-8")
+        text = raw.decode("utf-8-sig")  # tolerate a byte-order mark from editors
     except UnicodeDecodeError as e:
         raise SourceError("%s: not valid UTF-8 (%s)" % (path, e))
     except OSError as e:
