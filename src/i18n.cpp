@@ -14,7 +14,7 @@ namespace {
 // U+202F NARROW NO-BREAK SPACE, the digit group separator of French, Russian and others.
 constexpr const char kNarrowNbsp[] = "\u202F";
 
-struct LocaleSpec {
+struct LocaleConventions {
     const char* code;
     bool rtl;
     const char* decimal;
@@ -24,7 +24,7 @@ struct LocaleSpec {
 
 // All 44 interface languages in table order, whether or not their texts are built in, so that
 // direction, numbers and dates follow the chosen language in every case.
-constexpr LocaleSpec kLocales[] = {
+constexpr LocaleConventions kLocales[] = {
     {"ar", true, ".", ",", "%d/%m/%y"},          {"bg", false, ",", "", "%d.%m.%y"},
     {"bn", false, ".", ",", "%d/%m/%y"},         {"ca", false, ",", ".", "%d/%m/%y"},
     {"cs", false, ",", kNarrowNbsp, "%d.%m.%y"}, {"da", false, ",", ".", "%d-%m-%y"},
@@ -188,8 +188,8 @@ std::string I18n::detect_system_language() {
 }
 
 I18n::NumberFormat I18n::number_format() const {
-    const LocaleSpec& spec = kLocales[m_locale_index.load(std::memory_order_relaxed)];
-    return {spec.decimal, spec.group};
+    const LocaleConventions& c = kLocales[m_locale_index.load(std::memory_order_relaxed)];
+    return {c.decimal, c.group};
 }
 
 const char* I18n::date_format() const {
