@@ -1,0 +1,156 @@
+#include "fs_ops.h"
+
+#include "fs_mounts.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <pthread.h>
+#include <sched.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+using fsops::DeviceClass;
+
+namespace {
+
+// The mount table is read once per process, so the tmpfs the tests classify is mounted before any test.
+class MountEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        g_tmpfs = std::make_unique<testsupport::ScopedMount>(testsupport::ScopedMount::tmpfs("1m"));
+    }
+    void TearDown() override { g_tmpfs.reset(); }
+    static std::unique_ptr<testsupport::ScopedMount> g_tmpfs;
+};
+std::unique_ptr<testsupport::ScopedMount> MountEnvironment::g_tmpfs;
+[[maybe_unused]] auto* const g_env = ::testing::AddGlobalTestEnvironment(new MountEnvironment);
+
+std::string trim(std::string s) {
+    while (!s.empty() && (s.back() == '\n' || s.back() == ' '))
+        s.pop_back();
+    while (!s.empty() && s.front() == ' ')
+        s.erase(0, 1);
+    return s;
+}
+
+// What lsblk says about the device under "/", independently of the code under test.
+bool root_class_by_lsblk(DeviceClass& out) {
+    std::string source = trim(testsupport::capture("findmnt -no SOURCE / 2>/dev/null"));
+    if (source.rfind("/dev/", 0) != 0) return false;
+    if (source.rfind("/dev/nvme", 0) == 0) {
+        out = DeviceClass::Nvme;
+        return true;
+    }
+    std::string rota = trim(testsupport::capture("lsblk -dno ROTA '" + source + "' 2>/dev/null"));
+    if (rota != "0" && rota != "1") return false;
+    out = rota == "1" ? DeviceClass::Rotational : DeviceClass::Ssd;
+    return true;
+}
+
+} // namespace
+
+TEST(Devices, NamesAndRanks) {
+    struct Case {
+        int value;
+        const char* name;
+        int rank;
+    };
+    const std::vector<Case> cases = {
+        {0, "unknown", 1}, {1, "rotational disk", 0}, {2, "SSD", 2},     {3, "NVMe", 4},
+        {4, "network", 3}, {5, "memory", 5},          {6, "unknown", 1}, {-1, "unknown", 1},
+    };
+    for (const auto& c : cases) {
+        auto cls = static_cast<DeviceClass>(c.value);
+        EXPECT_STREQ(fsops::device_class_name(cls), c.name) << c.value;
+        EXPECT_EQ(fsops::device_class_rank(cls), c.rank) << c.value;
+    }
+}
+
+TEST(Devices, NetworkFileSystemTypes) {
+    const std::vector<std::pair<std::string, bool>> cases = {
+        {"nfs", true},   {"nfs4", true},   {"cifs", true},     {"smb3", true},      {"smbfs", true},
+        {"afs", true},   {"9p", true},     {"ceph", true},     {"glusterfs", true}, {"fuse.sshfs", true},
+        {"fuse.", true}, {"fuse", false},  {"fuseblk", false}, {"ext4", false},     {"NFS", false},
+        {"nfsd", false}, {"tmpfs", false}, {"", false},
+    };
+    for (const auto& [type, network] : cases)
+        EXPECT_EQ(fsops::is_network_fs_type(type), network) << type;
+}
+
+TEST(Devices, WholeDiskNames) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"sda1", "sda"},        {"sda", "sda"},
+        {"vda12", "vda"},       {"mmcblk0p2", "mmcblk0"},
+        {"mmcblk0", "mmcblk0"}, {"mmcblk1boot0", "mmcblk1boot0"},
+        {"xvdb3", "xvdb"},      {"123", ""},
+    };
+    for (const auto& [part, disk] : cases)
+        EXPECT_EQ(fsops::whole_disk_name(part), disk) << part;
+}
+
+TEST(Devices, ThreadsByBottleneckAndCores) {
+    struct Case {
+        DeviceClass cls;
+        int cores;
+        int threads;
+    };
+    const std::vector<Case> cases = {
+        {DeviceClass::Rotational, 1, 1}, {DeviceClass::Rotational, 64, 1}, {DeviceClass::Ssd, 1, 2},
+        {DeviceClass::Ssd, 2, 2},        {DeviceClass::Ssd, 3, 3},         {DeviceClass::Ssd, 4, 4},
+        {DeviceClass::Ssd, 32, 4},       {DeviceClass::Unknown, 2, 2},     {DeviceClass::Unknown, 3, 3},
+        {DeviceClass::Unknown, 8, 4},    {DeviceClass::Network, 1, 8},     {DeviceClass::Network, 64, 8},
+        {DeviceClass::Nvme, 2, 4},       {DeviceClass::Nvme, 6, 6},        {DeviceClass::Nvme, 32, 16},
+        {DeviceClass::Memory, 1, 2},     {DeviceClass::Memory, 8, 8},      {DeviceClass::Memory, 64, 16},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(fsops::threads_for(c.cls, c.cores), c.threads)
+            << fsops::device_class_name(c.cls) << " with " << c.cores << " cores";
+}
+
+TEST(Devices, ConfiguredCountWinsUpToThirtyTwo) {
+    const std::vector<std::pair<int, int>> cases = {{1, 1}, {5, 5}, {32, 32}, {33, 32}, {100, 32}};
+    for (auto [configured, threads] : cases)
+        EXPECT_EQ(fsops::recommended_threads("/nonexistent", "/nonexistent", configured), threads)
+            << configured;
+    // Zero or less means automatic: an unknown device gives the middle count.
+    int automatic = fsops::threads_for(DeviceClass::Unknown, fsops::cpu_cores());
+    EXPECT_EQ(fsops::recommended_threads("/proc", "/proc", 0), automatic);
+    EXPECT_EQ(fsops::recommended_threads("/proc", "/proc", -3), automatic);
+}
+
+TEST(Devices, ClassifiesThroughTheMountTable) {
+    auto& tmp = MountEnvironment::g_tmpfs;
+    if (!tmp || !tmp->ok()) GTEST_SKIP() << "cannot mount a tmpfs: " << (tmp ? tmp->skip_reason() : "");
+    EXPECT_EQ(fsops::classify_device(tmp->path()), DeviceClass::Memory);
+    EXPECT_EQ(fsops::classify_device(tmp->sub("not/yet/there")), DeviceClass::Memory);
+    EXPECT_EQ(fsops::classify_device("/proc/self"), DeviceClass::Unknown) << "virtual device, major 0";
+    EXPECT_EQ(fsops::classify_device("/nonexistent/path"), DeviceClass::Unknown);
+
+    DeviceClass root;
+    if (!root_class_by_lsblk(root))
+        GTEST_SKIP() << "the root file system is not on a block device lsblk knows";
+    EXPECT_EQ(fsops::classify_device("/"), root);
+    EXPECT_EQ(fsops::classify_device("/usr/bin"), root);
+    // Disk to memory: the disk is the slower side, whichever end it is on.
+    int expected = fsops::threads_for(root, fsops::cpu_cores());
+    EXPECT_EQ(fsops::recommended_threads("/usr", tmp->path(), 0), expected);
+    EXPECT_EQ(fsops::recommended_threads(tmp->path(), "/usr", 0), expected);
+    EXPECT_EQ(fsops::recommended_threads(tmp->path(), tmp->path(), 0),
+              fsops::threads_for(DeviceClass::Memory, fsops::cpu_cores()));
+}
+
+TEST(Devices, CoresFollowTheThreadAffinity) {
+    int all = std::stoi(testsupport::capture("nproc"));
+    EXPECT_EQ(fsops::cpu_cores(), all);
+    int pinned = 0;
+    std::thread t([&] {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(sched_getcpu() >= 0 ? sched_getcpu() : 0, &one);
+        if (pthread_setaffinity_np(pthread_self(), sizeof one, &one) == 0) pinned = fsops::cpu_cores();
+    });
+    t.join();
+    EXPECT_EQ(pinned, 1);
+}
