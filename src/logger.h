@@ -1,0 +1,73 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// The application log: one line per event, kept in an in-memory ring for the log panel and appended to
+// config_dir() + "/Tavrin.log", which is rotated to ".1" past 32 MiB. Callable from any thread; failures
+// of the file are never reported, the ring always works.
+class Log {
+public:
+    enum class Level : int32_t { Debug = 0, Info = 1, Warn = 2, Error = 3 };
+
+    struct Entry {
+        int64_t unix_time = 0;
+        double monotonic = 0.0; // seconds since the log was created
+        Level level = Level::Info;
+        std::string thread;
+        std::string text;
+    };
+
+    static constexpr size_t kRingSize = 40000;
+    static constexpr int64_t kFileLimit = 33554432;
+
+    static Log& instance();
+    // Names the calling thread for every later message ("-" until it does).
+    static void name_this_thread(const std::string& name);
+
+    void write(Level level, const std::string& text);
+    void infof(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+    void warnf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+    void errorf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+    // Returns at once, without formatting, while debug logging is off.
+    void debugf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+    // The remembered entries, oldest first (at most kRingSize).
+    std::vector<Entry> recent() const;
+    // Forgets the remembered entries; the file is left alone.
+    void clear();
+
+    const std::string& file_path() const { return m_path; }
+    const char* file_path_c_str() const { return m_path.c_str(); }
+
+    void set_debug(bool on) { m_debug.store(on, std::memory_order_relaxed); }
+    bool debug() const { return m_debug.load(std::memory_order_relaxed); }
+
+    Log(const Log&) = delete;
+    Log& operator=(const Log&) = delete;
+
+private:
+    struct FileCloser {
+        void operator()(FILE* f) const { fclose(f); }
+    };
+
+    Log();
+    ~Log() = default;
+    void open_file();
+    void rotate_locked();
+
+    mutable std::mutex m_mutex;
+    std::vector<Entry> m_ring;
+    size_t m_ring_pos = 0;
+    bool m_ring_wrapped = false;
+    std::string m_path;
+    std::unique_ptr<FILE, FileCloser> m_file;
+    int64_t m_bytes_written = 0;
+    std::atomic<bool> m_debug{false};
+    double m_start_time = 0.0;
+};
