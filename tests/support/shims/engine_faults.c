@@ -1,0 +1,116 @@
+// Fault injection for the copy engine's tests, preloaded into tavrin-copy.
+//
+//   TAVRIN_FAULT_PATH       opening a file whose path contains this text for reading fails ...
+//   TAVRIN_FAULT_ERRNO      ... with this errno (default EIO) ...
+//   TAVRIN_FAULT_WINDOW_MS  ... for this long after the first such open, or always when negative (default);
+//   TAVRIN_FAULT_LOG        every open of that file appends "<monotonic ms> fail|pass" to this file.
+//   TAVRIN_RACE_TARGET      a rename onto exactly this path first creates a file there, as if another
+//                           program had been quicker.
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+static long long now_ms(void) {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+static long long g_first_hit = -1;
+
+static void log_event(const char* what) {
+    const char* log = getenv("TAVRIN_FAULT_LOG");
+    if (!log) return;
+    int fd = ((int (*)(const char*, int, ...))dlsym(RTLD_NEXT, "open"))(
+        log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    char line[64];
+    int n = snprintf(line, sizeof line, "%lld %s\n", now_ms(), what);
+    if (write(fd, line, (size_t)n) < 0) {
+    }
+    close(fd);
+}
+
+// Nonzero (the errno to fail with) when this open is to fail.
+static int fault_for(const char* path, int flags) {
+    const char* mark = getenv("TAVRIN_FAULT_PATH");
+    if (!mark || !*mark || !path || !strstr(path, mark)) return 0;
+    if ((flags & O_ACCMODE) != O_RDONLY || (flags & O_DIRECTORY)) return 0;
+    const char* e = getenv("TAVRIN_FAULT_ERRNO");
+    int code = e ? atoi(e) : EIO;
+    const char* w = getenv("TAVRIN_FAULT_WINDOW_MS");
+    long long window = w ? atoll(w) : -1;
+    long long now = now_ms();
+    if (__atomic_load_n(&g_first_hit, __ATOMIC_SEQ_CST) < 0) {
+        long long expected = -1;
+        __atomic_compare_exchange_n(&g_first_hit, &expected, now, 0, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+    }
+    int fail = window < 0 || now - __atomic_load_n(&g_first_hit, __ATOMIC_SEQ_CST) < window;
+    log_event(fail ? "fail" : "pass");
+    return fail ? code : 0;
+}
+
+static mode_t mode_arg(int flags, va_list ap) {
+    return (flags & (O_CREAT | O_TMPFILE)) ? (mode_t)va_arg(ap, int) : 0;
+}
+
+int open(const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    mode_t mode = mode_arg(flags, ap);
+    va_end(ap);
+    int code = fault_for(path, flags);
+    if (code) {
+        errno = code;
+        return -1;
+    }
+    return ((int (*)(const char*, int, ...))dlsym(RTLD_NEXT, "open"))(path, flags, mode);
+}
+
+int open64(const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    mode_t mode = mode_arg(flags, ap);
+    va_end(ap);
+    int code = fault_for(path, flags);
+    if (code) {
+        errno = code;
+        return -1;
+    }
+    return ((int (*)(const char*, int, ...))dlsym(RTLD_NEXT, "open64"))(path, flags, mode);
+}
+
+int openat(int dirfd, const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    mode_t mode = mode_arg(flags, ap);
+    va_end(ap);
+    int code = fault_for(path, flags);
+    if (code) {
+        errno = code;
+        return -1;
+    }
+    return ((int (*)(int, const char*, int, ...))dlsym(RTLD_NEXT, "openat"))(dirfd, path, flags, mode);
+}
+
+int renameat2(int olddirfd, const char* oldpath, int newdirfd, const char* newpath, unsigned int flags) {
+    const char* race = getenv("TAVRIN_RACE_TARGET");
+    if (race && newpath && strcmp(race, newpath) == 0) {
+        int fd = ((int (*)(const char*, int, ...))dlsym(RTLD_NEXT, "open"))(
+            newpath, O_WRONLY | O_CREAT | O_EXCL, 0644);
+        if (fd >= 0) {
+            if (write(fd, "intruder\n", 9) < 0) {
+            }
+            close(fd);
+        }
+    }
+    return ((int (*)(int, const char*, int, const char*, unsigned int))dlsym(RTLD_NEXT, "renameat2"))(
+        olddirfd, oldpath, newdirfd, newpath, flags);
+}

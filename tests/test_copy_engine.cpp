@@ -1,0 +1,1284 @@
+#include "copy_engine.h"
+#include "fs_mounts.h"
+#include "fs_ops.h"
+#include "logger.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using copy_engine::ConflictAction;
+using copy_engine::Engine;
+using copy_engine::Operation;
+using copy_engine::Progress;
+using testsupport::ScopedMount;
+using testsupport::TempDir;
+
+namespace {
+
+// The engine logs through the application log; keep it out of the user's configuration folder.
+TempDir& config_home() {
+    static TempDir dir("engine-config");
+    return dir;
+}
+const bool g_config_set = [] {
+    setenv("XDG_CONFIG_HOME", config_home().path().c_str(), 1);
+    return true;
+}();
+
+constexpr const char* kTimedOut = "timed out — the source or target stopped responding";
+
+double seconds_since(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// Drives a transfer as the interface does (snapshot, watchdog, callback) until it has finished, then reaps.
+Progress run_to_end(Engine& engine, const std::function<void(Engine&, const Progress&)>& on_tick = {},
+                    double limit_seconds = 60) {
+    auto t0 = std::chrono::steady_clock::now();
+    bool gave_up = false;
+    for (;;) {
+        Progress p = engine.snapshot();
+        engine.watchdog_tick();
+        if (on_tick) on_tick(engine, p);
+        if (p.finished && !p.running) break;
+        if (!gave_up && seconds_since(t0) > limit_seconds) {
+            ADD_FAILURE() << "the transfer did not end within " << limit_seconds << " s";
+            engine.cancel();
+            gave_up = true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    engine.reap();
+    return engine.snapshot();
+}
+
+Progress copy_and_wait(const std::vector<std::string>& sources, const std::string& target,
+                       Operation op = Operation::Copy, int threads = 2,
+                       ConflictAction rule = ConflictAction::Overwrite) {
+    Engine engine;
+    EXPECT_TRUE(engine.start(sources, target, op, threads, rule));
+    return run_to_end(engine);
+}
+
+std::string failures_text(const Progress& p) {
+    std::string out;
+    for (const auto& f : p.failures)
+        out += f.path + " [" + f.target + "]: " + f.message + " (attempts " + std::to_string(f.attempts) +
+               ", code " + std::to_string(f.code) + ")\n";
+    return out;
+}
+
+bool log_contains(const std::string& text) {
+    for (const auto& e : Log::instance().recent())
+        if (e.text.find(text) != std::string::npos) return true;
+    return false;
+}
+
+void set_times(const std::string& path, timespec atime, timespec mtime) {
+    timespec t[2] = {atime, mtime};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), t, AT_SYMLINK_NOFOLLOW))
+        << path << ": " << strerror(errno);
+}
+
+timespec ts(time_t sec, long nsec) {
+    timespec t{};
+    t.tv_sec = sec;
+    t.tv_nsec = nsec;
+    return t;
+}
+
+void write_pattern(const std::string& path, size_t bytes, unsigned seed) {
+    std::string data(bytes, '\0');
+    uint64_t x = 0x9e3779b97f4a7c15ull * (seed + 1);
+    for (size_t i = 0; i < bytes; i += 8) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        std::memcpy(&data[i], &x, std::min<size_t>(8, bytes - i));
+    }
+    testsupport::write_file(path, data);
+}
+
+void make_fifo(const std::string& path) {
+    ASSERT_EQ(0, mkfifo(path.c_str(), 0644)) << path;
+}
+
+void make_socket(const std::string& path) {
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof addr.sun_path);
+    std::strcpy(addr.sun_path, path.c_str());
+    ASSERT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr)) << strerror(errno);
+    close(fd);
+}
+
+// One entry of a tree as a user would compare it.
+struct Node {
+    char type = '?'; // f file, d folder, l link, s special
+    uint32_t mode = 0;
+    std::string content; // file data or link text
+    timespec atime{};
+    timespec mtime{};
+    uint64_t inode = 0;
+    uint64_t nlink = 1;
+};
+using Tree = std::map<std::string, Node>; // relative path -> node
+
+void scan_into(const std::string& root, const std::string& rel, Tree& out) {
+    std::string path = rel.empty() ? root : root + "/" + rel;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) {
+        ADD_FAILURE() << "lstat " << path;
+        return;
+    }
+    Node n;
+    n.mode = st.st_mode & 07777;
+    n.atime = st.st_atim;
+    n.mtime = st.st_mtim;
+    n.inode = st.st_ino;
+    n.nlink = st.st_nlink;
+    if (S_ISREG(st.st_mode)) {
+        n.type = 'f';
+        n.content = testsupport::read_file(path);
+    } else if (S_ISLNK(st.st_mode)) {
+        n.type = 'l';
+        char buf[4096];
+        ssize_t len = readlink(path.c_str(), buf, sizeof buf);
+        n.content.assign(buf, len > 0 ? static_cast<size_t>(len) : 0);
+    } else if (S_ISDIR(st.st_mode)) {
+        n.type = 'd';
+    } else {
+        n.type = 's';
+    }
+    out[rel] = n;
+    if (n.type == 'd') {
+        std::vector<std::string> names;
+        if (DIR* d = opendir(path.c_str())) {
+            while (dirent* e = readdir(d))
+                if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+            closedir(d);
+        }
+        for (const auto& name : names)
+            scan_into(root, rel.empty() ? name : rel + "/" + name, out);
+    }
+}
+
+Tree scan_tree(const std::string& root) {
+    Tree t;
+    scan_into(root, "", t);
+    return t;
+}
+
+bool same_time(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+std::string time_text(const timespec& t) {
+    return std::to_string(t.tv_sec) + "." + std::to_string(t.tv_nsec);
+}
+
+// Compares a copied tree with the tree the source had; `specials_expected` says whether pipes and sockets
+// should be there (a rename moves them along; a copy reports and leaves them).
+void expect_same_tree(const Tree& want, const Tree& got, bool specials_expected) {
+    std::map<uint64_t, std::set<std::string>> want_groups;
+    for (const auto& [rel, n] : want) {
+        SCOPED_TRACE("entry '" + rel + "'");
+        auto it = got.find(rel);
+        if (n.type == 's' && !specials_expected) {
+            EXPECT_TRUE(it == got.end()) << "special file was copied";
+            continue;
+        }
+        if (it == got.end()) {
+            ADD_FAILURE() << "missing in the copy";
+            continue;
+        }
+        const Node& g = it->second;
+        EXPECT_EQ(n.type, g.type);
+        EXPECT_EQ(n.content, g.content);
+        if (n.type != 'l') {
+            EXPECT_EQ(n.mode, g.mode) << std::oct << n.mode << " vs " << g.mode;
+        }
+        if (n.type != 's') {
+            EXPECT_TRUE(same_time(n.mtime, g.mtime)) << time_text(n.mtime) << " vs " << time_text(g.mtime);
+            EXPECT_TRUE(same_time(n.atime, g.atime)) << time_text(n.atime) << " vs " << time_text(g.atime);
+        }
+        if (n.type == 'f' && n.nlink > 1) want_groups[n.inode].insert(rel);
+    }
+    for (const auto& [rel, g] : got)
+        EXPECT_TRUE(want.count(rel)) << "unexpected entry in the copy: " << rel;
+    // Hard-link groups: the names of one source inode share one target inode, and groups stay apart.
+    std::set<uint64_t> seen;
+    for (const auto& [ino, names] : want_groups) {
+        std::set<uint64_t> inodes;
+        for (const auto& rel : names)
+            if (got.count(rel)) inodes.insert(got.at(rel).inode);
+        EXPECT_EQ(1u, inodes.size()) << "hard-link group of " << *names.begin() << " was split";
+        for (uint64_t i : inodes)
+            EXPECT_TRUE(seen.insert(i).second) << "two hard-link groups were joined";
+    }
+}
+
+// A tree with everything a user's folder can hold. Access times lie in the future: setting times moves
+// the change time to now, and under relatime a read then updates any access time older than that.
+void build_rich_tree(const std::string& root) {
+    using testsupport::make_dir;
+    using testsupport::write_file;
+    make_dir(root);
+    make_dir(root + "/sub");
+    make_dir(root + "/sub/deep");
+    make_dir(root + "/emptydir");
+    make_dir(root + "/emptydir/nested_empty");
+    make_dir(root + "/rodir");
+    make_dir(root + "/other");
+    write_file(root + "/plain.txt", "hello world\n");
+    write_file(root + "/empty.bin", "");
+    write_file(root + "/setuid", "#!/bin/sh\n", 0755);
+    write_file(root + "/setgid", "#!/bin/sh\n", 0755);
+    write_file(root + "/sticky", "sticky\n", 0644);
+    write_file(root + "/readonly.txt", "read only\n", 0644);
+    write_pattern(root + "/big.bin", 3 * 1024 * 1024 + 17, 7);
+    {
+        int fd = open((root + "/sparse.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0640);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(4, pwrite(fd, "data", 4, 1 << 20));
+        ASSERT_EQ(4, pwrite(fd, "tail", 4, (8 << 20) - 4));
+        close(fd);
+    }
+    write_file(root + "/rodir/inside.txt", "inside a read-only folder\n");
+    write_file(root + "/sub/hard1", "linked content\n");
+    ASSERT_EQ(0, link((root + "/sub/hard1").c_str(), (root + "/sub/deep/hard2").c_str()));
+    ASSERT_EQ(0, link((root + "/sub/hard1").c_str(), (root + "/other/hard3").c_str()));
+    write_file(root + "/other/pair_a", "second group\n");
+    ASSERT_EQ(0, link((root + "/other/pair_a").c_str(), (root + "/pair_b").c_str()));
+    ASSERT_EQ(0, symlink("../../plain.txt", (root + "/sub/deep/link_rel").c_str()));
+    ASSERT_EQ(0, symlink("/nonexistent/absolute", (root + "/sub/abs_dangling").c_str()));
+    ASSERT_EQ(0, symlink("no/such/file", (root + "/dangling").c_str()));
+    ASSERT_EQ(0, symlink("sub", (root + "/dirlink").c_str()));
+    make_fifo(root + "/fifo");
+    make_socket(root + "/sub/sock");
+
+    ASSERT_EQ(0, chmod((root + "/setuid").c_str(), 04755));
+    ASSERT_EQ(0, chmod((root + "/setgid").c_str(), 02755));
+    ASSERT_EQ(0, chmod((root + "/sticky").c_str(), 01644));
+    ASSERT_EQ(0, chmod((root + "/readonly.txt").c_str(), 0444));
+    ASSERT_EQ(0, chmod((root + "/sub").c_str(), 02775));
+    ASSERT_EQ(0, chmod((root + "/sub/deep").c_str(), 01777));
+    ASSERT_EQ(0, chmod((root + "/emptydir").c_str(), 0700));
+
+    Tree t = scan_tree(root);
+    time_t base = time(nullptr) - 3600;
+    long ns = 123456789;
+    std::vector<std::string> rels;
+    for (const auto& [rel, n] : t)
+        if (n.type != 's') rels.push_back(rel);
+    // Deepest first, so that a folder's times are set after its contents stopped changing.
+    std::sort(rels.begin(), rels.end(), [](const std::string& a, const std::string& b) { return a > b; });
+    for (const auto& rel : rels) {
+        std::string p = rel.empty() ? root : root + "/" + rel;
+        set_times(p, ts(base + 7200, ns + 1), ts(base, ns));
+        base += 7;
+        ns += 1111;
+    }
+    ASSERT_EQ(0, chmod((root + "/rodir").c_str(), 0555));
+}
+
+std::string mode_name(Operation op) {
+    return op == Operation::Move ? "move" : "copy";
+}
+
+// ---------------------------------------------------------------------------------------------------
+
+struct TreeCase {
+    const char* name;
+    Operation op;
+    int threads;
+    bool to_tmpfs; // another file system: no rename, every file copied
+};
+
+class CopiedTree : public ::testing::TestWithParam<TreeCase> {};
+
+TEST_P(CopiedTree, EqualsItsSource) {
+    const TreeCase& c = GetParam();
+    TempDir tmp("engine-tree");
+    std::string src = tmp.sub("tree");
+    build_rich_tree(src);
+    Tree before = scan_tree(src);
+
+    std::optional<ScopedMount> mount;
+    std::string target_dir;
+    if (c.to_tmpfs) {
+        mount.emplace(ScopedMount::tmpfs("64m"));
+        SKIP_UNLESS_MOUNTED(*mount);
+        target_dir = mount->path();
+    } else {
+        target_dir = tmp.sub("out");
+        testsupport::make_dir(target_dir);
+    }
+
+    Progress p = copy_and_wait({src}, target_dir, c.op, c.threads);
+    Tree after = scan_tree(target_dir + "/tree");
+    bool renamed = c.op == Operation::Move && !c.to_tmpfs;
+    expect_same_tree(before, after, renamed);
+
+    EXPECT_FALSE(p.cancelled);
+    EXPECT_TRUE(p.finished);
+    EXPECT_FALSE(p.running);
+    EXPECT_EQ(p.files_total, p.files_done);
+    EXPECT_EQ(p.bytes_total, p.bytes_done);
+    std::set<std::string> failed;
+    for (const auto& f : p.failures) {
+        failed.insert(f.path);
+        EXPECT_EQ("not a regular file (pipe, socket or device)", f.message);
+    }
+    if (renamed) {
+        EXPECT_TRUE(failed.empty()) << failures_text(p);
+        EXPECT_FALSE(testsupport::exists(src));
+        EXPECT_EQ(0, p.files_copied) << "a move within one file system is one rename";
+    } else {
+        EXPECT_EQ((std::set<std::string>{src + "/fifo", src + "/sub/sock"}), failed) << failures_text(p);
+        EXPECT_EQ(2u, p.failures_total);
+    }
+    if (c.op == Operation::Move && c.to_tmpfs) {
+        // Only what could not be moved is left: the special files and the folders holding them.
+        Tree left = scan_tree(src);
+        std::set<std::string> rels;
+        for (const auto& [rel, n] : left)
+            rels.insert(rel);
+        EXPECT_EQ((std::set<std::string>{"", "fifo", "sub", "sub/sock"}), rels);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Transfers, CopiedTree,
+                         ::testing::Values(TreeCase{"copy_one_worker", Operation::Copy, 1, false},
+                                           TreeCase{"copy_four_workers", Operation::Copy, 4, false},
+                                           TreeCase{"copy_to_tmpfs", Operation::Copy, 3, true},
+                                           TreeCase{"move_same_fs", Operation::Move, 2, false},
+                                           TreeCase{"move_to_tmpfs", Operation::Move, 4, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CopyEngine, ReflinkClonesOnXfsAndCountsTheWholeSize) {
+    ScopedMount xfs = ScopedMount::xfs_reflink(400);
+    SKIP_UNLESS_MOUNTED(xfs);
+    testsupport::make_dir(xfs.sub("src"));
+    testsupport::make_dir(xfs.sub("dst"));
+    write_pattern(xfs.sub("src/a.bin"), 5 * 1024 * 1024 + 3, 1);
+    write_pattern(xfs.sub("src/b.bin"), 4096, 2);
+    Progress p = copy_and_wait({xfs.sub("src")}, xfs.sub("dst"));
+    EXPECT_EQ(2, p.cloned);
+    EXPECT_EQ(2, p.files_copied);
+    EXPECT_EQ(p.bytes_total, p.bytes_done);
+    EXPECT_EQ(5 * 1024 * 1024 + 3 + 4096, p.bytes_done);
+    EXPECT_EQ(testsupport::read_file(xfs.sub("src/a.bin")), testsupport::read_file(xfs.sub("dst/src/a.bin")));
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Conflicts
+
+struct FileConflictCase {
+    const char* name;
+    ConflictAction action;
+    bool existing_newer;
+    std::string expect_target;  // content at notes.txt afterwards
+    std::string expect_renamed; // content at notes.1.txt, "" when it must not exist
+    bool expect_cancelled;
+    int64_t expect_copied;
+};
+
+class FileConflict : public ::testing::TestWithParam<std::tuple<FileConflictCase, bool>> {};
+
+TEST_P(FileConflict, AppliesTheAnswer) {
+    const FileConflictCase& c = std::get<0>(GetParam());
+    const bool asked = std::get<1>(GetParam());
+    TempDir tmp("engine-conflict");
+    testsupport::make_dir(tmp.sub("src"));
+    testsupport::make_dir(tmp.sub("dst"));
+    testsupport::write_file(tmp.sub("src/notes.txt"), "incoming");
+    testsupport::write_file(tmp.sub("dst/notes.txt"), "old");
+    time_t now = time(nullptr);
+    set_times(tmp.sub("src/notes.txt"), ts(now, 0), ts(now - 1000, 0));
+    set_times(tmp.sub("dst/notes.txt"), ts(now, 0), ts(c.existing_newer ? now - 10 : now - 5000, 0));
+
+    Engine engine;
+    ASSERT_TRUE(engine.start({tmp.sub("src/notes.txt")}, tmp.sub("dst"), Operation::Copy, 2,
+                             asked ? ConflictAction::Ask : c.action));
+    int questions = 0;
+    Progress p = run_to_end(engine, [&](Engine& e, const Progress& s) {
+        if (!s.conflict.pending) return;
+        ++questions;
+        EXPECT_EQ(tmp.sub("src/notes.txt"), s.conflict.source_path);
+        EXPECT_EQ(tmp.sub("dst/notes.txt"), s.conflict.target_path);
+        EXPECT_EQ(8, s.conflict.source_size);
+        EXPECT_EQ(3, s.conflict.target_size);
+        EXPECT_FALSE(s.conflict.is_dir);
+        e.resolve_conflict(c.action, false);
+        // The worker clears the question when it wakes; wait for that so it is counted once.
+        for (int i = 0; i < 400 && e.snapshot().conflict.pending; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    EXPECT_EQ(asked ? 1 : 0, questions);
+    EXPECT_EQ(c.expect_target, testsupport::read_file(tmp.sub("dst/notes.txt")));
+    if (c.expect_renamed.empty())
+        EXPECT_FALSE(testsupport::exists(tmp.sub("dst/notes.1.txt")));
+    else
+        EXPECT_EQ(c.expect_renamed, testsupport::read_file(tmp.sub("dst/notes.1.txt")));
+    EXPECT_EQ(c.expect_cancelled, p.cancelled);
+    EXPECT_EQ(c.expect_copied, p.files_copied);
+    EXPECT_EQ(1, p.files_done);
+    EXPECT_EQ(0u, p.failures_total) << failures_text(p);
+    EXPECT_EQ("incoming", testsupport::read_file(tmp.sub("src/notes.txt")));
+}
+
+const FileConflictCase kFileConflicts[] = {
+    {"overwrite", ConflictAction::Overwrite, false, "incoming", "", false, 1},
+    {"skip", ConflictAction::Skip, false, "old", "", false, 0},
+    {"rename_new", ConflictAction::RenameNew, false, "old", "incoming", false, 1},
+    {"rename_existing", ConflictAction::RenameExisting, false, "incoming", "old", false, 1},
+    {"newer_replaces_older", ConflictAction::OverwriteIfNewer, false, "incoming", "", false, 1},
+    {"newer_keeps_newer", ConflictAction::OverwriteIfNewer, true, "old", "", false, 0},
+    {"cancel", ConflictAction::Cancel, false, "old", "", true, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Actions, FileConflict,
+                         ::testing::Combine(::testing::ValuesIn(kFileConflicts), ::testing::Bool()),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) ? "_asked" : "_by_rule");
+                         });
+
+struct FolderConflictCase {
+    const char* name;
+    ConflictAction action;
+    // Relative path -> content expected under dst afterwards (every file there is listed).
+    std::map<std::string, std::string> expect;
+    bool expect_cancelled;
+};
+
+class FolderConflict : public ::testing::TestWithParam<std::tuple<FolderConflictCase, bool>> {};
+
+TEST_P(FolderConflict, AppliesTheAnswer) {
+    const FolderConflictCase& c = std::get<0>(GetParam());
+    const bool asked = std::get<1>(GetParam());
+    TempDir tmp("engine-dirconflict");
+    testsupport::make_dir(tmp.sub("src"));
+    testsupport::make_dir(tmp.sub("src/d"));
+    testsupport::make_dir(tmp.sub("dst"));
+    testsupport::make_dir(tmp.sub("dst/d"));
+    testsupport::write_file(tmp.sub("src/d/x"), "new x");
+    testsupport::write_file(tmp.sub("src/d/y"), "y");
+    testsupport::write_file(tmp.sub("dst/d/x"), "old x");
+    testsupport::write_file(tmp.sub("dst/d/z"), "z");
+    time_t now = time(nullptr);
+    set_times(tmp.sub("src/d/x"), ts(now, 0), ts(now - 100, 0));
+    set_times(tmp.sub("dst/d/x"), ts(now, 0), ts(now - 9000, 0));
+
+    Engine engine;
+    ASSERT_TRUE(engine.start({tmp.sub("src/d")}, tmp.sub("dst"), Operation::Copy, 2,
+                             asked ? ConflictAction::Ask : c.action));
+    std::vector<bool> asked_dirs;
+    Progress p = run_to_end(engine, [&](Engine& e, const Progress& s) {
+        if (!s.conflict.pending) return;
+        asked_dirs.push_back(s.conflict.is_dir);
+        e.resolve_conflict(c.action, false);
+        for (int i = 0; i < 400 && e.snapshot().conflict.pending; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    if (asked) {
+        ASSERT_FALSE(asked_dirs.empty());
+        EXPECT_TRUE(asked_dirs.front()) << "the folder is asked about first";
+        bool merges = c.action != ConflictAction::Skip && c.action != ConflictAction::RenameNew &&
+                      c.action != ConflictAction::Cancel;
+        // Merging asks again, for the one file that collides.
+        EXPECT_EQ(merges ? 2u : 1u, asked_dirs.size());
+    }
+    std::map<std::string, std::string> got;
+    for (const auto& [rel, n] : scan_tree(tmp.sub("dst")))
+        if (n.type == 'f') got[rel] = n.content;
+    EXPECT_EQ(c.expect, got);
+    EXPECT_EQ(c.expect_cancelled, p.cancelled);
+    EXPECT_EQ(0u, p.failures_total) << failures_text(p);
+}
+
+const FolderConflictCase kFolderConflicts[] = {
+    {"overwrite_merges", ConflictAction::Overwrite, {{"d/x", "new x"}, {"d/y", "y"}, {"d/z", "z"}}, false},
+    {"skip", ConflictAction::Skip, {{"d/x", "old x"}, {"d/z", "z"}}, false},
+    {"rename_new_keeps_both",
+     ConflictAction::RenameNew,
+     {{"d/x", "old x"}, {"d/z", "z"}, {"d.1/x", "new x"}, {"d.1/y", "y"}},
+     false},
+    {"rename_existing_merges",
+     ConflictAction::RenameExisting,
+     {{"d/x", "new x"}, {"d/x.1", "old x"}, {"d/y", "y"}, {"d/z", "z"}},
+     false},
+    {"overwrite_if_newer_merges",
+     ConflictAction::OverwriteIfNewer,
+     {{"d/x", "new x"}, {"d/y", "y"}, {"d/z", "z"}},
+     false},
+    {"cancel", ConflictAction::Cancel, {{"d/x", "old x"}, {"d/z", "z"}}, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Actions, FolderConflict,
+                         ::testing::Combine(::testing::ValuesIn(kFolderConflicts), ::testing::Bool()),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) ? "_asked" : "_by_rule");
+                         });
+
+TEST(CopyEngine, AsksOneQuestionAtATimeAcrossWorkers) {
+    TempDir tmp("engine-questions");
+    testsupport::make_dir(tmp.sub("src"));
+    testsupport::make_dir(tmp.sub("dst"));
+    testsupport::make_dir(tmp.sub("dst/src"));
+    const int kFiles = 8;
+    for (int i = 0; i < kFiles; ++i) {
+        testsupport::write_file(tmp.sub("src/f" + std::to_string(i)), "new " + std::to_string(i));
+        testsupport::write_file(tmp.sub("dst/src/f" + std::to_string(i)), "old " + std::to_string(i));
+    }
+    Engine engine;
+    ASSERT_TRUE(engine.start({tmp.sub("src")}, tmp.sub("dst"), Operation::Copy, 4, ConflictAction::Ask));
+    std::vector<std::string> questions;
+    std::string last_answered;
+    Progress p = run_to_end(engine, [&](Engine& e, const Progress& s) {
+        if (!s.conflict.pending || s.conflict.source_path == last_answered)
+            return; // none, or the worker has not taken its answer yet
+        if (s.conflict.is_dir) {
+            last_answered = s.conflict.source_path;
+            e.resolve_conflict(ConflictAction::Overwrite, false); // merge into the existing folder
+            return;
+        }
+        // Give the other workers time to run into their own conflicts before answering.
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        Progress again = e.snapshot();
+        EXPECT_EQ(s.conflict.source_path, again.conflict.source_path) << "an open question was replaced";
+        questions.push_back(s.conflict.source_path);
+        last_answered = s.conflict.source_path;
+        int n = std::stoi(s.conflict.source_path.substr(s.conflict.source_path.rfind('f') + 1));
+        e.resolve_conflict(n % 2 == 0 ? ConflictAction::Overwrite : ConflictAction::Skip, false);
+    });
+    std::set<std::string> distinct(questions.begin(), questions.end());
+    EXPECT_EQ(static_cast<size_t>(kFiles), questions.size());
+    EXPECT_EQ(static_cast<size_t>(kFiles), distinct.size());
+    for (int i = 0; i < kFiles; ++i) {
+        std::string want = (i % 2 == 0 ? "new " : "old ") + std::to_string(i);
+        EXPECT_EQ(want, testsupport::read_file(tmp.sub("dst/src/f" + std::to_string(i)))) << "file " << i;
+    }
+    EXPECT_EQ(kFiles / 2, p.files_copied);
+    EXPECT_FALSE(p.cancelled);
+}
+
+TEST(CopyEngine, AnswerForAllAppliesToLaterFilesAndFolders) {
+    struct Case {
+        ConflictAction action;
+        std::string a_content; // dst/a.txt afterwards
+        bool d_new_present;    // dst/D/new.txt (or D.1/new.txt for RenameNew) afterwards
+    };
+    const std::vector<Case> cases = {
+        {ConflictAction::Skip, "old a", false},
+        {ConflictAction::Overwrite, "new a", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(copy_engine::conflict_action_name(c.action));
+        TempDir tmp("engine-all");
+        for (const char* d : {"src", "dst", "src/D", "dst/D"})
+            testsupport::make_dir(tmp.sub(d));
+        testsupport::write_file(tmp.sub("src/a.txt"), "new a");
+        testsupport::write_file(tmp.sub("dst/a.txt"), "old a");
+        testsupport::write_file(tmp.sub("src/b.txt"), "new b");
+        testsupport::write_file(tmp.sub("dst/b.txt"), "old b");
+        testsupport::write_file(tmp.sub("src/D/new.txt"), "n");
+        testsupport::write_file(tmp.sub("src/D/same.txt"), "new same");
+        testsupport::write_file(tmp.sub("dst/D/same.txt"), "old same");
+        Engine engine;
+        ASSERT_TRUE(engine.start({tmp.sub("src/a.txt"), tmp.sub("src/D"), tmp.sub("src/b.txt")},
+                                 tmp.sub("dst"), Operation::Copy, 3, ConflictAction::Ask));
+        int questions = 0;
+        Progress p = run_to_end(engine, [&](Engine& e, const Progress& s) {
+            if (!s.conflict.pending) return;
+            ++questions;
+            e.resolve_conflict(c.action, true);
+            for (int i = 0; i < 400 && e.snapshot().conflict.pending; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        });
+        EXPECT_EQ(1, questions);
+        EXPECT_EQ(c.a_content, testsupport::read_file(tmp.sub("dst/a.txt")));
+        std::string b_want = c.action == ConflictAction::Skip ? "old b" : "new b";
+        EXPECT_EQ(b_want, testsupport::read_file(tmp.sub("dst/b.txt")));
+        EXPECT_EQ(c.d_new_present, testsupport::exists(tmp.sub("dst/D/new.txt")));
+        std::string same_want = c.action == ConflictAction::Skip ? "old same" : "new same";
+        EXPECT_EQ(same_want, testsupport::read_file(tmp.sub("dst/D/same.txt")));
+        EXPECT_FALSE(p.cancelled);
+    }
+}
+
+TEST(CopyEngine, WorkerWaitingForAnAnswerIsNeverStalled) {
+    TempDir tmp("engine-wait");
+    testsupport::make_dir(tmp.sub("dst"));
+    testsupport::write_file(tmp.sub("q.txt"), "new");
+    testsupport::write_file(tmp.sub("dst/q.txt"), "old");
+    Engine engine;
+    // Intervals 1/30 and 1/60 of the real ones (still above the 200 ms heartbeat of a waiting worker):
+    // the wait stands for more than a minute.
+    engine.set_watchdog_intervals(0.5, 1.5);
+    ASSERT_TRUE(engine.start({tmp.sub("q.txt")}, tmp.sub("dst"), Operation::Copy, 1, ConflictAction::Ask));
+    auto t0 = std::chrono::steady_clock::now();
+    bool answered = false;
+    bool saw_question = false;
+    Progress p = run_to_end(engine, [&](Engine& e, const Progress& s) {
+        EXPECT_EQ("", s.stalled_path);
+        EXPECT_EQ("", e.watchdog_tick());
+        if (s.conflict.pending) saw_question = true;
+        if (s.conflict.pending && !answered && seconds_since(t0) > 3.0) {
+            answered = true;
+            e.resolve_conflict(ConflictAction::Overwrite, false);
+        }
+    });
+    EXPECT_TRUE(saw_question);
+    EXPECT_EQ("new", testsupport::read_file(tmp.sub("dst/q.txt")));
+    EXPECT_EQ(0u, p.failures_total) << failures_text(p);
+    EXPECT_EQ(1, p.files_copied);
+}
+
+TEST(CopyEngine, ReplacesExistingTargetsWithLinksWithoutLeftovers) {
+    TempDir tmp("engine-links");
+    for (const char* d : {"src", "src/d", "dst", "dst/src", "dst/src/d"})
+        testsupport::make_dir(tmp.sub(d));
+    testsupport::write_file(tmp.sub("src/d/h1"), "hard");
+    ASSERT_EQ(0, link(tmp.sub("src/d/h1").c_str(), tmp.sub("src/h2").c_str()));
+    ASSERT_EQ(0, symlink("d/h1", tmp.sub("src/ln").c_str()));
+    testsupport::write_file(tmp.sub("dst/src/h2"), "old h2");
+    testsupport::write_file(tmp.sub("dst/src/ln"), "old ln");
+    testsupport::write_file(tmp.sub("dst/src/d/h1"), "old h1");
+    Progress p =
+        copy_and_wait({tmp.sub("src")}, tmp.sub("dst"), Operation::Copy, 1, ConflictAction::Overwrite);
+    EXPECT_EQ(0u, p.failures_total) << failures_text(p);
+    struct stat a {
+    }, b{};
+    ASSERT_EQ(0, lstat(tmp.sub("dst/src/d/h1").c_str(), &a));
+    ASSERT_EQ(0, lstat(tmp.sub("dst/src/h2").c_str(), &b));
+    EXPECT_EQ(a.st_ino, b.st_ino) << "hard links kept together over existing files";
+    char buf[64] = {};
+    ASSERT_GT(readlink(tmp.sub("dst/src/ln").c_str(), buf, sizeof buf - 1), 0);
+    EXPECT_STREQ("d/h1", buf);
+    for (const auto& [rel, n] : scan_tree(tmp.sub("dst")))
+        EXPECT_FALSE(fsops::is_partial_copy_name(rel.substr(rel.rfind('/') + 1))) << rel;
+}
+
+TEST(CopyEngine, RefusesSelfCopiesAndVanishedSources) {
+    TempDir tmp("engine-self");
+    testsupport::make_dir(tmp.sub("a"));
+    testsupport::make_dir(tmp.sub("a/sub"));
+    testsupport::write_file(tmp.sub("a/f"), "f");
+    testsupport::write_file(tmp.sub("photo.jpg"), "jpg");
+    ASSERT_EQ(0, symlink(tmp.sub("a/sub").c_str(), tmp.sub("via_link").c_str()));
+    struct Case {
+        const char* name;
+        std::string source;
+        std::string target_dir;
+        ConflictAction rule;
+        std::string message; // "" when it must succeed
+    };
+    const std::vector<Case> cases = {
+        {"into_own_subfolder", tmp.sub("a"), tmp.sub("a/sub"), ConflictAction::Overwrite,
+         "cannot copy a folder into itself"},
+        {"into_itself_through_a_link", tmp.sub("a"), tmp.sub("via_link"), ConflictAction::Overwrite,
+         "cannot copy a folder into itself"},
+        {"file_onto_itself", tmp.sub("photo.jpg"), tmp.path(), ConflictAction::Overwrite,
+         "cannot copy a folder into itself"},
+        {"vanished", tmp.sub("gone"), tmp.sub("a"), ConflictAction::Overwrite, "no longer exists"},
+        {"duplicate_beside", tmp.sub("photo.jpg"), tmp.path(), ConflictAction::RenameNew, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Progress p = copy_and_wait({c.source}, c.target_dir, Operation::Copy, 2, c.rule);
+        if (c.message.empty()) {
+            EXPECT_EQ(0u, p.failures_total) << failures_text(p);
+        } else {
+            ASSERT_EQ(1u, p.failures.size()) << failures_text(p);
+            EXPECT_EQ(c.message, p.failures[0].message);
+            EXPECT_EQ(c.source, p.failures[0].path);
+        }
+    }
+    EXPECT_EQ("jpg", testsupport::read_file(tmp.sub("photo.1.jpg")));
+    EXPECT_FALSE(testsupport::exists(tmp.sub("a/sub/a")));
+}
+
+TEST(CopyEngine, StoresAtMost500FailuresWithTheTrueTotal) {
+    TempDir tmp("engine-many");
+    testsupport::make_dir(tmp.sub("src"));
+    testsupport::make_dir(tmp.sub("dst"));
+    for (int i = 0; i < 600; ++i)
+        make_fifo(tmp.sub("src/p" + std::to_string(i)));
+    Progress p = copy_and_wait({tmp.sub("src")}, tmp.sub("dst"));
+    EXPECT_EQ(600u, p.failures_total);
+    EXPECT_EQ(500u, p.failures.size());
+    EXPECT_EQ(600, p.files_done);
+}
+
+TEST(CopyEngine, MoveWithinOneFileSystemIsOneRename) {
+    TempDir tmp("engine-rename");
+    testsupport::make_dir(tmp.sub("src"));
+    testsupport::make_dir(tmp.sub("dst"));
+    for (int i = 0; i < 5; ++i)
+        testsupport::write_file(tmp.sub("src/f" + std::to_string(i)), std::string(100, 'x'));
+    Progress p = copy_and_wait({tmp.sub("src")}, tmp.sub("dst"), Operation::Move);
+    EXPECT_FALSE(testsupport::exists(tmp.sub("src")));
+    EXPECT_EQ(5, p.files_done);
+    EXPECT_EQ(500, p.bytes_done);
+    EXPECT_EQ(0, p.files_copied);
+    EXPECT_TRUE(log_contains("moved " + tmp.sub("src") + " -> " + tmp.sub("dst/src") + " (rename)"));
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Progress arithmetic
+
+TEST(Progress, TimeLeftOnlyWhenItCanBeTrusted) {
+    struct Case {
+        const char* name;
+        copy_engine::EstimateInput in;
+        double expect; // -1 for none
+    };
+    const int64_t MiB = 1 << 20;
+    const std::vector<Case> cases = {
+        {"measuring", {100 * MiB, 0, 10, 0, 10.0 * MiB, 1, true}, -1},
+        {"nothing_left", {100 * MiB, 100 * MiB, 10, 10, 10.0 * MiB, 1, false}, -1},
+        {"slower_than_1KiB_per_s", {100 * MiB, 0, 2, 0, 1000, 0.5, false}, -1},
+        {"few_files_by_bytes", {100 * MiB, 50 * MiB, 4, 1, 10.0 * MiB, 0.001, false}, 5},
+        {"file_rate_too_low", {100 * MiB, 50 * MiB, 100, 10, 10.0 * MiB, 0.01, false}, -1},
+        {"estimates_agree_takes_larger", {100 * MiB, 50 * MiB, 100, 50, 10.0 * MiB, 5, false}, 10},
+        {"within_factor_four", {100 * MiB, 60 * MiB, 100, 20, 10.0 * MiB, 8, false}, 10},
+        {"exactly_factor_four", {100 * MiB, 60 * MiB, 100, 20, 10.0 * MiB, 5, false}, 16},
+        {"one_huge_file_left_behind_many_small",
+         {1000 * MiB, 10 * MiB, 1000, 990, 10.0 * MiB, 100, false},
+         -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_NEAR(c.expect, copy_engine::estimate_seconds_remaining(c.in), 1e-9);
+    }
+}
+
+TEST(Progress, RatesAreSmoothed) {
+    struct Case {
+        double previous, instant, expect;
+    };
+    const std::vector<Case> cases = {{0, 100, 100}, {100, 200, 140}, {100, 0, 60}, {-1, 50, 50}};
+    for (const Case& c : cases)
+        EXPECT_DOUBLE_EQ(c.expect, copy_engine::smooth_rate(c.previous, c.instant))
+            << c.previous << " " << c.instant;
+}
+
+TEST(Progress, DefaultsBeforeAnyTransfer) {
+    Engine engine;
+    Progress p = engine.snapshot();
+    EXPECT_FALSE(p.running);
+    EXPECT_FALSE(p.finished);
+    EXPECT_EQ(-1, p.seconds_remaining);
+    EXPECT_EQ(-1, p.target_free);
+    EXPECT_EQ(0, p.elapsed_seconds);
+    EXPECT_FALSE(p.conflict.pending);
+    EXPECT_EQ("", engine.watchdog_tick());
+    EXPECT_FALSE(engine.start({}, "/tmp", Operation::Copy, 1, ConflictAction::Ask));
+    EXPECT_FALSE(engine.start({"/tmp"}, "", Operation::Copy, 1, ConflictAction::Ask));
+}
+
+TEST(Progress, RateAndTimeLeftDuringATransfer) {
+    TempDir tmp("engine-rate");
+    testsupport::make_dir(tmp.sub("dst"));
+    testsupport::write_file(tmp.sub("stop.txt"), "s");
+    testsupport::write_file(tmp.sub("dst/stop.txt"), "s");
+    write_pattern(tmp.sub("big.bin"), 64 << 20, 3);
+    Engine engine;
+    // The conflict on the second source holds the transfer open after the big file is done, so the
+    // rate can be read at leisure.
+    ASSERT_TRUE(engine.start({tmp.sub("big.bin"), tmp.sub("stop.txt")}, tmp.sub("dst"), Operation::Copy, 1,
+                             ConflictAction::Ask));
+    double best_rate = 0;
+    bool answered = false;
+    Progress p = run_to_end(engine, [&](Engine& e, const Progress& s) {
+        best_rate = std::max(best_rate, s.bytes_per_second);
+        if (s.scanning) {
+            EXPECT_EQ(-1, s.seconds_remaining);
+        }
+        if (s.conflict.pending && !answered && s.elapsed_seconds > 0.7) {
+            answered = true;
+            e.resolve_conflict(ConflictAction::Skip, false);
+        }
+    });
+    EXPECT_GT(best_rate, 0);
+    EXPECT_GT(p.elapsed_seconds, 0.5);
+    EXPECT_EQ(-1, p.seconds_remaining);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Cancel
+
+TEST(Cancel, DuringMeasuringCopiesNothing) {
+    TempDir tmp("engine-cancel-scan");
+    testsupport::make_dir(tmp.sub("src"));
+    testsupport::make_dir(tmp.sub("dst"));
+    for (int d = 0; d < 40; ++d) {
+        std::string dir = tmp.sub("src/d" + std::to_string(d));
+        testsupport::make_dir(dir);
+        for (int f = 0; f < 100; ++f)
+            testsupport::write_file(dir + "/f" + std::to_string(f), "x");
+    }
+    Engine engine;
+    ASSERT_TRUE(
+        engine.start({tmp.sub("src")}, tmp.sub("dst"), Operation::Copy, 2, ConflictAction::Overwrite));
+    bool was_scanning = engine.snapshot().scanning;
+    engine.cancel();
+    Progress p = run_to_end(engine);
+    EXPECT_TRUE(p.finished);
+    EXPECT_TRUE(p.cancelled);
+    EXPECT_FALSE(p.running);
+    EXPECT_EQ(0, p.files_copied);
+    if (was_scanning) {
+        EXPECT_EQ(1u, scan_tree(tmp.sub("dst")).size()) << "nothing created when cancelled while measuring";
+    }
+    // The engine takes the next transfer.
+    testsupport::write_file(tmp.sub("one.txt"), "1");
+    ASSERT_TRUE(engine.start({tmp.sub("one.txt")}, tmp.sub("dst"), Operation::Copy, 1, ConflictAction::Ask));
+    Progress next = run_to_end(engine);
+    EXPECT_FALSE(next.cancelled);
+    EXPECT_EQ(1, next.files_copied);
+    EXPECT_EQ("1", testsupport::read_file(tmp.sub("dst/one.txt")));
+}
+
+struct LargeFileCase {
+    const char* name;
+    Operation op;
+    bool existing_target; // an older version already at the target, to be replaced
+};
+
+class CancelLargeFile : public ::testing::TestWithParam<LargeFileCase> {};
+
+TEST_P(CancelLargeFile, LeavesNothingPartialAndLosesNothing) {
+    const LargeFileCase& c = GetParam();
+    TempDir tmp("engine-cancel-big");
+    ScopedMount mount = ScopedMount::tmpfs("600m");
+    SKIP_UNLESS_MOUNTED(mount);
+    // Another file system, so that the move really copies.
+    std::string dst = mount.path();
+    write_pattern(tmp.sub("huge.bin"), 128 << 20, 9);
+    std::string original = testsupport::read_file(tmp.sub("huge.bin"));
+    if (c.existing_target) testsupport::write_file(dst + "/huge.bin", "previous version");
+    Log::instance().clear();
+
+    Engine engine;
+    ASSERT_TRUE(engine.start({tmp.sub("huge.bin")}, dst, c.op, 1, ConflictAction::Overwrite));
+    bool cancelled_mid_file = false;
+    Progress p = run_to_end(engine, [&](Engine& e, const Progress& s) {
+        if (!cancelled_mid_file && s.bytes_done > 0 && s.bytes_done < s.bytes_total) {
+            cancelled_mid_file = true;
+            e.cancel();
+        }
+    });
+    if (!cancelled_mid_file) GTEST_SKIP() << "the copy ended before it could be cancelled";
+    EXPECT_TRUE(p.cancelled);
+    EXPECT_TRUE(p.finished);
+    EXPECT_EQ(0, p.files_copied);
+    EXPECT_EQ(1, p.files_cancelled);
+    EXPECT_EQ(0u, p.failures_total) << failures_text(p);
+    EXPECT_FALSE(log_contains("copied " + tmp.sub("huge.bin")));
+    EXPECT_TRUE(log_contains("cancelled while busy with " + tmp.sub("huge.bin")));
+    EXPECT_EQ(original, testsupport::read_file(tmp.sub("huge.bin"))) << "the source stays";
+    Tree left = scan_tree(dst);
+    if (c.existing_target) {
+        EXPECT_EQ(2u, left.size());
+        EXPECT_EQ("previous version", testsupport::read_file(dst + "/huge.bin"));
+    } else {
+        EXPECT_EQ(1u, left.size()) << "no partial file";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cancel, CancelLargeFile,
+                         ::testing::Values(LargeFileCase{"copy", Operation::Copy, false},
+                                           LargeFileCase{"copy_over_existing", Operation::Copy, true},
+                                           LargeFileCase{"move", Operation::Move, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Cancel, DuringAMoveOfManyFilesKeepsEveryUnfinishedSource) {
+    TempDir tmp("engine-cancel-move");
+    ScopedMount mount = ScopedMount::tmpfs("300m");
+    SKIP_UNLESS_MOUNTED(mount);
+    testsupport::make_dir(tmp.sub("src"));
+    std::map<std::string, std::string> originals;
+    for (int i = 0; i < 24; ++i) {
+        std::string name = "f" + std::to_string(i);
+        write_pattern(tmp.sub("src/" + name), (4 << 20) + i, i);
+        originals[name] = testsupport::read_file(tmp.sub("src/" + name));
+    }
+    Engine engine;
+    ASSERT_TRUE(engine.start({tmp.sub("src")}, mount.path(), Operation::Move, 3, ConflictAction::Overwrite));
+    bool cancelled = false;
+    Progress p = run_to_end(engine, [&](Engine& e, const Progress& s) {
+        if (!cancelled && s.files_done >= 3) {
+            cancelled = true;
+            e.cancel();
+        }
+    });
+    EXPECT_TRUE(p.cancelled);
+    EXPECT_TRUE(testsupport::exists(tmp.sub("src"))) << "folders of a cancelled move stay";
+    int moved = 0;
+    for (const auto& [name, data] : originals) {
+        bool in_source = testsupport::exists(tmp.sub("src/" + name));
+        bool in_target = testsupport::exists(mount.sub("src/" + name));
+        EXPECT_TRUE(in_source || in_target) << name << " was lost";
+        if (in_target) {
+            EXPECT_EQ(data, testsupport::read_file(mount.sub("src/" + name))) << name << " is partial";
+        }
+        if (in_source) {
+            EXPECT_EQ(data, testsupport::read_file(tmp.sub("src/" + name)));
+        }
+        moved += !in_source;
+    }
+    // A file finished just as the cancel came is copied but its source stays.
+    EXPECT_LE(moved, p.files_copied);
+    for (const auto& [rel, n] : scan_tree(mount.path()))
+        EXPECT_FALSE(fsops::is_partial_copy_name(rel.substr(rel.rfind('/') + 1))) << rel;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// A full target
+
+class DiskFull : public ::testing::TestWithParam<Operation> {};
+
+TEST_P(DiskFull, StopsTheTransferAndKeepsUnfinishedSources) {
+    const Operation op = GetParam();
+    TempDir tmp("engine-full");
+    ScopedMount small = ScopedMount::tmpfs("1m");
+    SKIP_UNLESS_MOUNTED(small);
+    testsupport::make_dir(tmp.sub("src"));
+    std::map<std::string, std::string> originals;
+    for (int i = 0; i < 6; ++i) {
+        std::string name = "part" + std::to_string(i);
+        write_pattern(tmp.sub("src/" + name), 300 * 1024, i);
+        originals[name] = testsupport::read_file(tmp.sub("src/" + name));
+    }
+    Progress p = copy_and_wait({tmp.sub("src")}, small.path(), op, 1);
+    EXPECT_TRUE(p.disk_full);
+    EXPECT_TRUE(p.cancelled);
+    EXPECT_GT(p.space_short, 0);
+    bool full_recorded = false;
+    for (const auto& f : p.failures)
+        full_recorded |= f.code == ENOSPC && f.attempts == 1;
+    EXPECT_TRUE(full_recorded) << failures_text(p);
+    int complete = 0;
+    for (const auto& [name, data] : originals) {
+        bool in_target = testsupport::exists(small.sub("src/" + name));
+        if (in_target) {
+            EXPECT_EQ(data, testsupport::read_file(small.sub("src/" + name))) << name << " is partial";
+            ++complete;
+        }
+        if (op == Operation::Move && !in_target) {
+            EXPECT_TRUE(testsupport::exists(tmp.sub("src/" + name))) << name << " was lost";
+        }
+    }
+    EXPECT_LT(complete, 6);
+    EXPECT_EQ(complete, p.files_copied);
+    for (const auto& [rel, n] : scan_tree(small.path()))
+        EXPECT_FALSE(fsops::is_partial_copy_name(rel.substr(rel.rfind('/') + 1))) << rel;
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, DiskFull, ::testing::Values(Operation::Copy, Operation::Move),
+                         [](const auto& info) { return mode_name(info.param); });
+
+// ---------------------------------------------------------------------------------------------------
+// Faults injected into a separate process: tavrin-copy with a preloaded shim, or this suite re-run.
+
+struct ChildResult {
+    int status = -1;
+    std::string out;
+};
+
+// Runs `argv` with extra environment entries; standard output is captured, standard input is empty.
+ChildResult run_child(const std::vector<std::string>& argv, const std::vector<std::string>& env_extra) {
+    ChildResult r;
+    int pipefd[2];
+    if (pipe(pipefd) != 0) return r;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipefd[1], 1);
+        close(pipefd[0]);
+        close(pipefd[1]);
+        int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        for (const auto& e : env_extra)
+            putenv(const_cast<char*>(e.c_str()));
+        std::vector<char*> args;
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(pipefd[1]);
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(pipefd[0], buf, sizeof buf)) > 0)
+        r.out.append(buf, static_cast<size_t>(n));
+    close(pipefd[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
+}
+
+std::string su_basename(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
+
+std::string build_path(const std::string& rel) {
+    return std::string(TAVRIN_BUILD_DIR) + "/" + rel;
+}
+
+// Sanitizer runtimes must come first in the library list; a preloaded shim is allowed in front of them.
+std::vector<std::string> preload_env(const std::string& shim) {
+    std::string asan = "ASAN_OPTIONS=verify_asan_link_order=0";
+    if (const char* old = getenv("ASAN_OPTIONS")) asan += std::string(":") + old;
+    return {"LD_PRELOAD=" + build_path("shims/" + shim + ".so"), asan};
+}
+
+long long json_number(const std::string& json, const std::string& key) {
+    size_t at = json.find("\"" + key + "\":");
+    if (at == std::string::npos) return -999;
+    return std::atoll(json.c_str() + at + key.size() + 3);
+}
+
+std::vector<std::pair<long long, std::string>> read_fault_log(const std::string& path) {
+    std::vector<std::pair<long long, std::string>> events;
+    std::istringstream in(testsupport::read_file(path));
+    long long t;
+    std::string what;
+    while (in >> t >> what)
+        events.emplace_back(t, what);
+    return events;
+}
+
+struct RetryCase {
+    const char* name;
+    int error;
+    int window_ms;   // how long opens fail, -1 for ever
+    int expect_exit; // of tavrin-copy
+    long long expect_retried;
+    int expect_attempts; // of the recorded failure, 0 when none
+    size_t expect_failing_opens;
+};
+
+class Retry : public ::testing::TestWithParam<RetryCase> {};
+
+TEST_P(Retry, TransientErrorsThreeTimesWithPausesOthersOnce) {
+    const RetryCase& c = GetParam();
+    TempDir tmp("engine-retry");
+    testsupport::make_dir(tmp.sub("dst"));
+    testsupport::write_file(tmp.sub("flaky.dat"), "payload");
+    testsupport::write_file(tmp.sub("fine.dat"), "fine");
+    std::string log = tmp.sub("opens.log");
+    std::vector<std::string> env = preload_env("engine_faults");
+    env.push_back("TAVRIN_FAULT_PATH=flaky.dat");
+    env.push_back("TAVRIN_FAULT_ERRNO=" + std::to_string(c.error));
+    env.push_back("TAVRIN_FAULT_WINDOW_MS=" + std::to_string(c.window_ms));
+    env.push_back("TAVRIN_FAULT_LOG=" + log);
+    env.push_back("XDG_CONFIG_HOME=" + tmp.sub("config"));
+    ChildResult r = run_child({build_path("tavrin-copy"), "--threads", "2", tmp.sub("flaky.dat"),
+                               tmp.sub("fine.dat"), tmp.sub("dst")},
+                              env);
+    SCOPED_TRACE(r.out);
+    EXPECT_EQ(c.expect_exit, r.status);
+    EXPECT_EQ(c.expect_retried, json_number(r.out, "retried"));
+    EXPECT_EQ("fine", testsupport::read_file(tmp.sub("dst/fine.dat")));
+    if (c.expect_attempts) {
+        EXPECT_EQ(1, json_number(r.out, "failures_total"));
+        EXPECT_NE(std::string::npos, r.out.find("\"attempts\":" + std::to_string(c.expect_attempts) +
+                                                ",\"code\":" + std::to_string(c.error)));
+        EXPECT_FALSE(testsupport::exists(tmp.sub("dst/flaky.dat")));
+    } else {
+        EXPECT_EQ("payload", testsupport::read_file(tmp.sub("dst/flaky.dat")));
+    }
+
+    // Attempts are told apart by the pauses between them: 0, then 120 ms, then 500 ms.
+    std::vector<long long> fails;
+    long long pass_at = -1;
+    for (const auto& [t, what] : read_fault_log(log)) {
+        if (what == "fail")
+            fails.push_back(t);
+        else if (pass_at < 0)
+            pass_at = t;
+    }
+    ASSERT_EQ(c.expect_failing_opens, fails.size());
+    std::vector<long long> attempts = fails;
+    if (pass_at >= 0) attempts.push_back(pass_at);
+    if (attempts.size() >= 2) {
+        EXPECT_GE(attempts[1] - attempts[0], 115);
+        EXPECT_LT(attempts[1] - attempts[0], 400);
+    }
+    if (attempts.size() >= 3) {
+        EXPECT_GE(attempts[2] - attempts[1], 495);
+        EXPECT_LT(attempts[2] - attempts[1], 900);
+    }
+    if (c.expect_retried == 1) {
+        EXPECT_NE(std::string::npos,
+                  testsupport::read_file(tmp.sub("config/Tavrin/Tavrin.log")).find("succeeded on attempt 3"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Errors, Retry,
+                         ::testing::Values(RetryCase{"eio_twice_then_ok", EIO, 400, 0, 1, 0, 2},
+                                           RetryCase{"eio_always", EIO, -1, 1, 0, 3, 3},
+                                           RetryCase{"ebusy_always", EBUSY, -1, 1, 0, 3, 3},
+                                           RetryCase{"eacces_once", EACCES, -1, 1, 0, 1, 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Move, TargetThatAppearsBeforeTheRenameIsNeverReplaced) {
+    TempDir tmp("engine-race");
+    testsupport::make_dir(tmp.sub("dst"));
+    testsupport::write_file(tmp.sub("doc.txt"), "moving");
+    std::vector<std::string> env = preload_env("engine_faults");
+    env.push_back("TAVRIN_RACE_TARGET=" + tmp.sub("dst/doc.txt"));
+    env.push_back("XDG_CONFIG_HOME=" + tmp.sub("config"));
+    ChildResult r = run_child(
+        {build_path("tavrin-copy"), "--move", "--conflict", "rename_new", tmp.sub("doc.txt"), tmp.sub("dst")},
+        env);
+    SCOPED_TRACE(r.out);
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("intruder\n", testsupport::read_file(tmp.sub("dst/doc.txt")));
+    EXPECT_EQ("moving", testsupport::read_file(tmp.sub("dst/doc.1.txt")));
+    EXPECT_FALSE(testsupport::exists(tmp.sub("doc.txt")));
+}
+
+TEST(Tool, AnswersConflictsFromStandardInput) {
+    TempDir tmp("engine-tool");
+    for (const char* d : {"src", "dst", "dst/src"})
+        testsupport::make_dir(tmp.sub(d));
+    for (const char* f : {"a", "b", "c"}) {
+        testsupport::write_file(tmp.sub(std::string("src/") + f), std::string("new ") + f);
+        testsupport::write_file(tmp.sub(std::string("dst/src/") + f), std::string("old ") + f);
+    }
+    // The folder (merge), the first file (overwrite), the second file and, through "all", the third.
+    testsupport::write_file(tmp.sub("answers"), "overwrite\noverwrite\nrename_existing all\n");
+    std::string cmd = "cd " + tmp.path() + " && XDG_CONFIG_HOME=" + tmp.sub("config") + " " +
+                      build_path("tavrin-copy") + " --threads 1 src dst < answers; echo \"rc=$?\"";
+    std::string out = testsupport::capture(cmd);
+    SCOPED_TRACE(out);
+    EXPECT_NE(std::string::npos,
+              out.find("conflict\t" + tmp.sub("src") + "\t" + tmp.sub("dst/src") + "\tdir\n"));
+    std::vector<std::string> asked;
+    for (size_t at = out.find("\tfile\n"); at != std::string::npos; at = out.find("\tfile\n", at + 1)) {
+        size_t line = out.rfind("conflict\t", at);
+        size_t tab = out.find('\t', line + 9);
+        asked.push_back(out.substr(line + 9, tab - line - 9));
+    }
+    ASSERT_EQ(2u, asked.size());
+    EXPECT_NE(std::string::npos, out.find("rc=0"));
+    EXPECT_EQ(3, json_number(out, "files_copied"));
+    std::map<std::string, std::string> got;
+    for (const auto& [rel, n] : scan_tree(tmp.sub("dst/src")))
+        if (n.type == 'f') got[rel] = n.content;
+    std::string first = su_basename(asked[0]);
+    std::map<std::string, std::string> want;
+    for (const char* f : {"a", "b", "c"}) {
+        want[f] = std::string("new ") + f;
+        if (first != f) want[std::string(f) + ".1"] = std::string("old ") + f;
+    }
+    EXPECT_EQ(want, got);
+}
+
+TEST(Tool, UsageErrorsExitWithTwo) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"/tmp"},
+        {"--conflict", "sometimes", "/a", "/b"},
+        {"--threads", "x", "/a", "/b"},
+        {"--bogus", "/a", "/b"},
+    };
+    for (const auto& args : cases) {
+        std::vector<std::string> argv = {build_path("tavrin-copy")};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ChildResult r = run_child(argv, {});
+        EXPECT_EQ(2, r.status) << ::testing::PrintToString(args);
+    }
+}
+
+// Re-run of this suite inside a child with a shim that makes reading one file hang until a signal.
+TEST(Watchdog, InterruptsABlockedReadAndTheTransferGoesOn) {
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    ASSERT_GT(n, 0);
+    self[n] = 0;
+    TempDir tmp("engine-watchdog");
+    std::vector<std::string> env = preload_env("engine_block_read");
+    env.push_back("TAVRIN_BLOCK_PATH=stuck.bin");
+    env.push_back("TAVRIN_ENGINE_CHILD_DIR=" + tmp.path());
+    ChildResult r = run_child(
+        {self, "--gtest_also_run_disabled_tests", "--gtest_filter=WatchdogChild.DISABLED_StalledRead"}, env);
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("[  PASSED  ] 1 test")) << r.out;
+}
+
+TEST(WatchdogChild, DISABLED_StalledRead) {
+    const char* dir = getenv("TAVRIN_ENGINE_CHILD_DIR");
+    if (!dir) GTEST_SKIP() << "runs only inside the watchdog test's child process";
+    std::string root = dir;
+    testsupport::make_dir(root + "/src");
+    testsupport::make_dir(root + "/dst");
+    write_pattern(root + "/src/stuck.bin", 1 << 20, 5);
+    for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        testsupport::write_file(root + "/src/" + name, name);
+
+    Engine engine;
+    // The program waits 15 s before reporting and 90 s before interrupting.
+    engine.set_watchdog_intervals(0.3, 1.2);
+    ASSERT_TRUE(engine.start({root + "/src"}, root + "/dst", Operation::Copy, 2, ConflictAction::Overwrite));
+    auto t0 = std::chrono::steady_clock::now();
+    double first_report = -1;
+    std::string reported;
+    Progress p = run_to_end(
+        engine,
+        [&](Engine& e, const Progress& s) {
+            std::string stalled = e.watchdog_tick();
+            if (!stalled.empty() && first_report < 0) {
+                first_report = seconds_since(t0);
+                reported = stalled;
+                EXPECT_EQ(stalled, e.snapshot().stalled_path);
+            }
+            (void)s;
+        },
+        30);
+    EXPECT_EQ(root + "/src/stuck.bin", reported);
+    EXPECT_GE(first_report, 0.3);
+    EXPECT_LT(first_report, 1.2);
+    EXPECT_FALSE(p.cancelled);
+    EXPECT_EQ(3, p.files_copied);
+    ASSERT_EQ(1u, p.failures.size()) << failures_text(p);
+    EXPECT_EQ(root + "/src/stuck.bin", p.failures[0].path);
+    EXPECT_EQ(kTimedOut, p.failures[0].message);
+    EXPECT_EQ(1, p.failures[0].attempts);
+    EXPECT_FALSE(testsupport::exists(root + "/dst/src/stuck.bin"));
+    for (const auto& [rel, node] : scan_tree(root + "/dst"))
+        EXPECT_FALSE(fsops::is_partial_copy_name(rel.substr(rel.rfind('/') + 1))) << rel;
+    EXPECT_TRUE(log_contains("watchdog: worker"));
+    EXPECT_EQ("", p.stalled_path);
+}
+
+} // namespace
