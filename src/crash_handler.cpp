@@ -23,6 +23,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/ucontext.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -210,15 +211,39 @@ bool write_symbol(Out& out, uintptr_t addr) {
     return true;
 }
 
-void write_backtrace(int fd) {
+// The interrupted instruction, from the context the kernel saved; 0 where unknown.
+uintptr_t interrupted_pc(const void* context) {
+    if (!context) return 0;
+    const auto* uc = static_cast<const ucontext_t*>(context);
+#if defined(__x86_64__)
+    return static_cast<uintptr_t>(uc->uc_mcontext.gregs[REG_RIP]);
+#elif defined(__aarch64__)
+    return static_cast<uintptr_t>(uc->uc_mcontext.pc);
+#else
+    (void)uc;
+    return 0;
+#endif
+}
+
+void write_backtrace(int fd, uintptr_t pc_at_signal) {
     void* frames[kMaxFrames];
     const int n = backtrace(frames, kMaxFrames);
-    for (int i = 0; i < n; ++i) {
+    // Start at the interrupted instruction: the frames before it are this handler and the signal trampoline.
+    int first = 0;
+    for (int i = 0; i < n && pc_at_signal; ++i) {
+        if (reinterpret_cast<uintptr_t>(frames[i]) == pc_at_signal) {
+            first = i;
+            break;
+        }
+    }
+    for (int i = first; i < n; ++i) {
         const auto pc = reinterpret_cast<uintptr_t>(frames[i]);
         Out out(fd);
-        out.chr('#').dec(i).str(i < 10 ? "  " : " ").hex(pc).chr(' ');
-        // A return address may point just past the end of its calling function.
-        if (write_symbol(out, i == 0 ? pc : pc - 1)) {
+        out.chr('#').dec(i - first).str(i - first < 10 ? "  " : " ").hex(pc).chr(' ');
+        // A return address may point just past the end of its calling function; the interrupted
+        // instruction itself does not.
+        const bool return_address = !(i == first && pc == pc_at_signal);
+        if (write_symbol(out, return_address ? pc - 1 : pc)) {
             out.str(" (").str(g_exe_path).str(")\n");
             continue;
         }
@@ -227,7 +252,8 @@ void write_backtrace(int fd) {
     }
 }
 
-void write_report(int fd, int sig, const siginfo_t* info, long tid) {
+void write_report(int fd, int sig, const siginfo_t* info, const void* context, long tid) {
+    const uintptr_t pc = interrupted_pc(context);
     {
         Out out(fd);
         out.str(kProgram)
@@ -243,6 +269,7 @@ void write_report(int fd, int sig, const siginfo_t* info, long tid) {
             out.str("Address:     ").hex(reinterpret_cast<uintptr_t>(info->si_addr)).chr('\n');
         else if (info && info->si_code <= 0)
             out.str("Sent by:     pid ").dec(info->si_pid).chr('\n');
+        if (pc) out.str("Instruction: ").hex(pc).chr('\n');
         out.str("Process:     pid ").dec(getpid()).str(", thread ").dec(tid).chr('\n');
         timespec now{};
         if (clock_gettime(CLOCK_REALTIME, &now) == 0) {
@@ -254,7 +281,7 @@ void write_report(int fd, int sig, const siginfo_t* info, long tid) {
         out.str("Log file:    ").str(g_log_path[0] ? g_log_path : "(none)").chr('\n');
         out.str("\nBacktrace (C++ names are mangled; c++filt decodes them):\n");
     }
-    write_backtrace(fd);
+    write_backtrace(fd, pc);
 }
 
 // The report's name is fixed, so in a shared temporary directory someone else may have put a symbolic link
@@ -299,7 +326,7 @@ void start_notice() {
     _exit(128 + sig);
 }
 
-void on_fatal_signal(int sig, siginfo_t* info, void*) {
+void on_fatal_signal(int sig, siginfo_t* info, void* context) {
     const int saved_errno = errno;
     const long tid = syscall(SYS_gettid);
     long expected = 0;
@@ -316,7 +343,7 @@ void on_fatal_signal(int sig, siginfo_t* info, void*) {
 
     const int fd = open_report();
     if (fd >= 0) {
-        write_report(fd, sig, info, tid);
+        write_report(fd, sig, info, context, tid);
         fsync(fd);
         close(fd);
     }

@@ -354,7 +354,7 @@ protected:
         s_bus = new Child(std::move(bus));
         s_address = address;
         auto [x, display] = spawn_and_read_line(
-            {"Xvfb", "-displayfd", "@FD@", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+            {"Xvfb", "-displayfd", "@FD@", "-nolisten", "tcp", "-noreset", "-screen", "0", "640x480x24"});
         ASSERT_FALSE(display.empty()) << "Xvfb did not start";
         s_x = new Child(std::move(x));
         s_display = ":" + display;
