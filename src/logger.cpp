@@ -17,17 +17,35 @@ double steady_seconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// A format that vsnprintf rejects is logged as the format itself.
+// A format that vsnprintf rejects is logged as the format itself. Most messages fit the stack buffer, so
+// they are formatted in one pass; longer ones are formatted again into a string of the measured length.
 std::string vformat(const char* fmt, va_list args) {
-    va_list measure;
-    va_copy(measure, args);
-    int len = vsnprintf(nullptr, 0, fmt, measure);
-    va_end(measure);
+    char small[512];
+    va_list first;
+    va_copy(first, args);
+    int len = vsnprintf(small, sizeof small, fmt, first);
+    va_end(first);
     if (len < 0) return fmt;
+    if (static_cast<size_t>(len) < sizeof small) return std::string(small, static_cast<size_t>(len));
     std::string out(static_cast<size_t>(len) + 1, '\0');
     vsnprintf(out.data(), out.size(), fmt, args);
     out.resize(static_cast<size_t>(len));
     return out;
+}
+
+// "%H:%M:%S" of the local time. Each thread keeps the stamp of the last second it saw: localtime_r takes
+// the C library's time-zone lock, which every logging thread would otherwise queue on.
+const char* local_stamp(time_t now) {
+    thread_local time_t t_last = -1;
+    thread_local char t_stamp[32] = "";
+    if (now != t_last) {
+        struct tm local {};
+        if (localtime_r(&now, &local) == nullptr ||
+            strftime(t_stamp, sizeof t_stamp, "%H:%M:%S", &local) == 0)
+            t_stamp[0] = '\0';
+        t_last = now;
+    }
+    return t_stamp;
 }
 
 const char* level_text(Log::Level level) {
@@ -97,17 +115,18 @@ void Log::rotate_locked() {
 
 void Log::write(Level level, const std::string& text) {
     if (level == Level::Debug && !debug()) return;
+    record(level, std::string(text));
+}
 
+void Log::record(Level level, std::string&& text) {
     Entry entry;
     entry.level = level;
-    entry.text = text;
+    entry.text = std::move(text);
     entry.thread = t_thread_name;
     entry.monotonic = steady_seconds() - m_start_time;
     time_t now = time(nullptr);
     entry.unix_time = static_cast<int64_t>(now);
-    char stamp[32] = "";
-    struct tm local {};
-    if (localtime_r(&now, &local)) strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
+    const char* stamp = local_stamp(now);
     // Milliseconds are taken from the steady clock, which never jumps back when the wall clock is set.
     int millis = static_cast<int>(static_cast<int64_t>(entry.monotonic * 1000.0) % 1000);
 
@@ -124,29 +143,38 @@ void Log::write(Level level, const std::string& text) {
     if (m_bytes_written > kFileLimit) rotate_locked();
 }
 
-#define TAVRIN_LOG_FORMATTED(level)                                                                          \
-    va_list args;                                                                                            \
-    va_start(args, fmt);                                                                                     \
-    std::string text = vformat(fmt, args);                                                                   \
-    va_end(args);                                                                                            \
-    write(level, text)
+void Log::vlog(Level level, const char* fmt, va_list args) {
+    record(level, vformat(fmt, args));
+}
 
 void Log::infof(const char* fmt, ...) {
-    TAVRIN_LOG_FORMATTED(Level::Info);
+    va_list args;
+    va_start(args, fmt);
+    vlog(Level::Info, fmt, args);
+    va_end(args);
 }
+
 void Log::warnf(const char* fmt, ...) {
-    TAVRIN_LOG_FORMATTED(Level::Warn);
+    va_list args;
+    va_start(args, fmt);
+    vlog(Level::Warn, fmt, args);
+    va_end(args);
 }
+
 void Log::errorf(const char* fmt, ...) {
-    TAVRIN_LOG_FORMATTED(Level::Error);
+    va_list args;
+    va_start(args, fmt);
+    vlog(Level::Error, fmt, args);
+    va_end(args);
 }
 
 void Log::debugf(const char* fmt, ...) {
     if (!debug()) return;
-    TAVRIN_LOG_FORMATTED(Level::Debug);
+    va_list args;
+    va_start(args, fmt);
+    vlog(Level::Debug, fmt, args);
+    va_end(args);
 }
-
-#undef TAVRIN_LOG_FORMATTED
 
 std::vector<Log::Entry> Log::recent() const {
     std::lock_guard<std::mutex> lock(m_mutex);

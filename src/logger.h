@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -60,6 +61,9 @@ private:
     ~Log() = default;
     void open_file();
     void rotate_locked();
+    // write() without the debug check, taking over the text.
+    void record(Level level, std::string&& text);
+    void vlog(Level level, const char* fmt, va_list args);
 
     mutable std::mutex m_mutex;
     std::vector<Entry> m_ring;
