@@ -679,10 +679,8 @@ DeviceClass classify_device(const std::string& path) {
     if (!real) return DeviceClass::Unknown;
     std::string name = su::basename_of(real.get());
     if (name.rfind("nvme", 0) == 0) return DeviceClass::Nvme;
-    // Whole disks (also loop, dm and md devices) have their own queue; partitions use their disk's.
-    std::string disk = name;
-    if (::access(("/sys/block/" + name + "/queue/rotational").c_str(), F_OK) != 0)
-        disk = whole_disk_name(name);
+    // A partition has no queue of its own; its disk's tells whether it spins.
+    std::string disk = whole_disk_name(name);
     Fd fd(::open(("/sys/block/" + disk + "/queue/rotational").c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.ok()) return DeviceClass::Unknown;
     char buf[64];

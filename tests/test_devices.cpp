@@ -43,6 +43,9 @@ bool root_class_by_lsblk(DeviceClass& out) {
         out = DeviceClass::Nvme;
         return true;
     }
+    // Only disks named like sda1, vda or mmcblk0p2 are looked up; others (dm-0, md0) stay unknown.
+    std::string disk = fsops::whole_disk_name(source.substr(5));
+    if (!testsupport::exists("/sys/block/" + disk)) return false;
     std::string rota = trim(testsupport::capture("lsblk -dno ROTA '" + source + "' 2>/dev/null"));
     if (rota != "0" && rota != "1") return false;
     out = rota == "1" ? DeviceClass::Rotational : DeviceClass::Ssd;
