@@ -5,10 +5,10 @@
 #include "paths.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -320,6 +320,27 @@ template <typename S> auto column_flag(S& s, ColumnId id) -> decltype(&s.show_si
     return nullptr;
 }
 
+// The whole file, or nothing when it cannot be opened or read (a directory in its place, an I/O error):
+// an unreadable file must leave the record alone rather than look like an empty one.
+std::optional<std::string> read_whole_file(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string text;
+    char buf[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return std::nullopt;
+        }
+        text.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return text;
+}
+
 } // namespace
 
 SettingsStore& SettingsStore::instance() {
@@ -332,12 +353,9 @@ std::string SettingsStore::path() const {
 }
 
 void SettingsStore::load() {
-    std::ifstream in(path(), std::ios::binary);
-    if (!in) return;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) return;
-    apply(Reader(buffer.str()), m_settings);
+    const auto text = read_whole_file(path());
+    if (!text) return;
+    apply(Reader(*text), m_settings);
 }
 
 bool SettingsStore::save() const {

@@ -6,8 +6,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <fcntl.h>
+#include <optional>
+#include <unistd.h>
 
 namespace {
 
@@ -33,6 +34,27 @@ int lookup_int(const std::string& text, const char* key, int fallback) {
     return static_cast<int>(value);
 }
 
+// The whole file, or nothing when it cannot be opened or read (so a directory in its place is "nothing
+// saved", not an empty geometry).
+std::optional<std::string> read_whole_file(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string text;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return std::nullopt;
+        }
+        text.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return text;
+}
+
 } // namespace
 
 WindowManager& WindowManager::instance() {
@@ -46,12 +68,9 @@ std::string WindowManager::path() const {
 
 WindowGeometry WindowManager::load() const {
     WindowGeometry geometry;
-    std::ifstream in(path(), std::ios::binary);
-    if (!in) return geometry;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) return geometry;
-    const std::string text = buffer.str();
+    const auto contents = read_whole_file(path());
+    if (!contents) return geometry;
+    const std::string& text = *contents;
 
     geometry.x = lookup_int(text, "x", kNoPosition);
     geometry.y = lookup_int(text, "y", kNoPosition);

@@ -106,13 +106,17 @@ protected:
 
 // ---- window geometry ----
 
-TEST_F(SavedPlaces, GeometryWithoutFileIsInvalid) {
-    const WindowGeometry g = WindowManager::instance().load();
-    EXPECT_FALSE(g.valid);
-    EXPECT_EQ(g.width, 0);
-    EXPECT_EQ(g.height, 0);
-    EXPECT_FALSE(g.has_position);
-    EXPECT_FALSE(g.maximized);
+TEST_F(SavedPlaces, GeometryWithoutReadableFileIsInvalid) {
+    for (bool directory_in_its_place : {false, true}) {
+        SCOPED_TRACE(directory_in_its_place ? "directory" : "missing");
+        if (directory_in_its_place) make_dir(WindowManager::instance().path());
+        const WindowGeometry g = WindowManager::instance().load();
+        EXPECT_FALSE(g.valid);
+        EXPECT_EQ(g.width, 0);
+        EXPECT_EQ(g.height, 0);
+        EXPECT_FALSE(g.has_position);
+        EXPECT_FALSE(g.maximized);
+    }
 }
 
 TEST_F(SavedPlaces, GeometryLoadRules) {
