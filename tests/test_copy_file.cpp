@@ -371,6 +371,27 @@ TEST(CopyFile, FullTargetFailsWithNoSpaceAndLeavesNoPartialFile) {
     EXPECT_EQ(fsops::free_space(tmp.path()), MiB - 4096) << "the space of the failed copy is given back";
 }
 
+// ext2 cannot preallocate, so the shortage shows only when the data is written.
+TEST(CopyFile, TargetFullWhileWritingFailsWithNoSpaceAndLeavesNoPartialFile) {
+    TempDir dir;
+    auto ext2 = ScopedMount::loop_image("mkfs.ext2 -q -F", 2);
+    SKIP_UNLESS_MOUNTED(ext2);
+    testsupport::write_file(dir.sub("big"), random_bytes(size_t(4 * MiB), 6));
+    testsupport::write_file(ext2.sub("old"), "old contents");
+    int64_t free_before = fsops::free_space(ext2.path());
+    for (const char* target : {"new", "old"}) {
+        Progress p;
+        EXPECT_EQ(fsops::copy_file(dir.sub("big"), ext2.sub(target), p.fn()), sys(ext2.sub(target), ENOSPC))
+            << target;
+        EXPECT_EQ(fsops::last_error_code(), ENOSPC) << target;
+        EXPECT_GT(p.sum(), 0) << target << ": data moved before the disk filled up";
+    }
+    EXPECT_FALSE(testsupport::exists(ext2.sub("new")));
+    EXPECT_EQ(testsupport::read_file(ext2.sub("old")), "old contents");
+    EXPECT_TRUE(partial_files(ext2.path()).empty());
+    EXPECT_EQ(fsops::free_space(ext2.path()), free_before);
+}
+
 TEST(CopyFile, ReflinkCloneOnXfs) {
     auto xfs = ScopedMount::xfs_reflink();
     SKIP_UNLESS_MOUNTED(xfs);

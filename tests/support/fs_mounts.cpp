@@ -56,17 +56,22 @@ ScopedMount ScopedMount::tmpfs(const std::string& size) {
 }
 
 ScopedMount ScopedMount::xfs_reflink(int megabytes) {
+    return loop_image("mkfs.xfs -q -m reflink=1", megabytes);
+}
+
+ScopedMount ScopedMount::loop_image(const std::string& mkfs, int megabytes) {
     ScopedMount m;
     if (!m.m_reason.empty()) return m;
     if (::geteuid() != 0) {
         m.m_reason = "loop mounts need root";
         return m;
     }
-    if (run("command -v mkfs.xfs >/dev/null 2>&1") != 0) {
-        m.m_reason = "mkfs.xfs is not installed (xfsprogs)";
+    std::string program = mkfs.substr(0, mkfs.find(' '));
+    if (run("command -v " + program + " >/dev/null 2>&1") != 0) {
+        m.m_reason = program + " is not installed";
         return m;
     }
-    std::string image = m.m_dir->sub("xfs.img");
+    std::string image = m.m_dir->sub("fs.img");
     int fd = ::open(image.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(megabytes) << 20) != 0) {
         m.m_reason = "image " + image + ": " + strerror(errno);
@@ -74,12 +79,12 @@ ScopedMount ScopedMount::xfs_reflink(int megabytes) {
         return m;
     }
     ::close(fd);
-    if (run("mkfs.xfs -q -m reflink=1 '" + image + "' >/dev/null 2>&1") != 0) {
-        m.m_reason = "mkfs.xfs -m reflink=1 failed";
+    if (run(mkfs + " '" + image + "' >/dev/null 2>&1") != 0) {
+        m.m_reason = "'" + mkfs + "' failed";
         return m;
     }
     if (run("mount -o loop '" + image + "' '" + m.m_point + "' 2>/dev/null") != 0) {
-        m.m_reason = "mount -o loop of an XFS image failed (no loop devices or no right to mount)";
+        m.m_reason = "mount -o loop failed (no loop devices or no right to mount)";
         return m;
     }
     m.m_mounted = true;

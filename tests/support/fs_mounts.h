@@ -16,6 +16,9 @@ public:
     static ScopedMount tmpfs(const std::string& size = "64m");
     // An XFS with reflink support on a sparse loop image of `megabytes` MiB.
     static ScopedMount xfs_reflink(int megabytes = 600);
+    // Any file system on a sparse loop image of `megabytes` MiB, made by `mkfs` (a command to which the
+    // image path is appended, such as "mkfs.ext2 -q -F").
+    static ScopedMount loop_image(const std::string& mkfs, int megabytes);
 
     ScopedMount(ScopedMount&&) noexcept;
     ScopedMount& operator=(ScopedMount&&) noexcept;
