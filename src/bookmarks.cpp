@@ -71,6 +71,8 @@ void load() {
 }
 
 void save() {
+    // Saving a list that was never read would replace the user's file with an empty one.
+    load();
     std::string content;
     for (const auto& bookmark : g_list)
         content += bookmark.name + '\t' + bookmark.path + '\n';

@@ -46,6 +46,8 @@ void load() {
 }
 
 void save() {
+    // Saving a list that was never read would replace the user's file with an empty one.
+    load();
     std::string content;
     for (const auto& path : g_list)
         content += path + '\n';

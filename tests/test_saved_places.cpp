@@ -313,6 +313,19 @@ TEST_F(SavedPlaces, BookmarksRemove) {
     EXPECT_EQ(report, "");
 }
 
+TEST_F(SavedPlaces, SavingBeforeAnythingWasReadKeepsTheFiles) {
+    write_file(config_file("bookmarks.txt"), "a\t/a\n");
+    write_file(config_file("recent.txt"), "/r\n");
+    const std::string report = in_child([&] {
+        bookmarks::save();
+        recent::save();
+        return std::string();
+    });
+    EXPECT_EQ(report, "");
+    EXPECT_EQ(read_file(config_file("bookmarks.txt")), "a\t/a\n");
+    EXPECT_EQ(read_file(config_file("recent.txt")), "/r\n");
+}
+
 // ---- recent folders ----
 
 TEST_F(SavedPlaces, RecentMovesRevisitedFolderToTheFront) {
