@@ -162,6 +162,11 @@ std::string partial_path_for(const std::string& target) {
 // Creates a new object under a fresh temporary name beside `target` with `make` (which returns 0 or -1
 // with errno), trying other names while the chosen one is taken.
 template <typename Make> int make_beside(const std::string& target, std::string& temp_out, Make make) {
+    std::string base = su::basename_of(target);
+    if (base.empty() || base == "/") {
+        errno = EISDIR; // the root or a path ending in "//" names no entry that could be replaced
+        return -1;
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
         temp_out = partial_path_for(target);
         int rc = make(temp_out);

@@ -247,6 +247,7 @@ TEST(CopyFile, MessagesNameTheFileAtFault) {
     testsupport::write_file(dir.sub("folder/inside"), "x");
     EXPECT_EQ(fsops::copy_file(dir.sub("src"), dir.sub("folder")), sys(dir.sub("folder"), EISDIR));
     EXPECT_EQ(testsupport::read_file(dir.sub("folder/inside")), "x");
+    EXPECT_EQ(fsops::copy_file(dir.sub("src"), "/"), sys("/", EISDIR));
     EXPECT_TRUE(partial_files(dir.path()).empty());
 }
 
