@@ -45,7 +45,7 @@ volatile int g_zero = 0;
 volatile int g_depth_limit = INT_MAX;
 
 [[gnu::noinline, gnu::no_sanitize("undefined", "address")]] void crash_null_write() {
-    int* volatile p = nullptr;
+    volatile int* volatile p = nullptr;
     p[4] = 1; // address 0x10
 }
 
