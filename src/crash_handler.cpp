@@ -308,6 +308,8 @@ void start_notice() {
             close(fd);
     setsid();
     char* argv[] = {g_exe_path, g_notice_arg, nullptr};
+    // Through /proc first: that still works when the program file was replaced or removed since start.
+    execve("/proc/self/exe", argv, environ);
     execve(g_exe_path, argv, environ);
     _exit(127);
 }

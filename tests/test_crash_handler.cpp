@@ -341,6 +341,39 @@ TEST(CrashHandler, StartsTheNoticeUnlessSilent) {
     EXPECT_FALSE(exists(setup.marker)) << "a silent handler started a notice";
 }
 
+TEST(CrashHandler, NoticeStartsEvenWhenTheProgramFileIsGone) {
+    TempDir dir("tavrin-crash");
+    const std::string copy = dir.sub("tavrin-copy");
+    ASSERT_EQ(testsupport::run("cp /proc/" + std::to_string(getpid()) + "/exe " + copy), 0);
+    const std::string marker = dir.sub("notice");
+    int to_child[2], from_child[2];
+    ASSERT_EQ(pipe2(to_child, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(from_child, O_CLOEXEC), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        dup2(to_child[0], 0);
+        dup2(from_child[1], 1);
+        setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+        setenv("XDG_CONFIG_HOME", dir.sub("config").c_str(), 1);
+        setenv(kMarkerEnv, marker.c_str(), 1);
+        execl(copy.c_str(), copy.c_str(), "--crash-when-told", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(to_child[0]);
+    close(from_child[1]);
+    char ready = 0;
+    ASSERT_EQ(read(from_child[0], &ready, 1), 1) << "the copy did not start";
+    ASSERT_EQ(unlink(copy.c_str()), 0);
+    ASSERT_EQ(write(to_child[1], "x", 1), 1);
+    close(to_child[1]);
+    close(from_child[0]);
+    auto status = wait_bounded(pid, std::chrono::seconds(30));
+    ASSERT_TRUE(status && WIFSIGNALED(*status) && WTERMSIG(*status) == SIGSEGV) << describe(status);
+    const std::string seen = wait_for_marker(marker, std::chrono::seconds(10));
+    EXPECT_NE(seen.find("report=" + dir.sub("Tavrin_crash.txt") + "\n"), std::string::npos) << seen;
+}
+
 // ---- the notice itself ---------------------------------------------------------------------------
 
 struct RunResult {
@@ -524,6 +557,16 @@ int record_notice(const char* report) {
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         if (std::strncmp(argv[i], "--crash-notice=", 15) == 0) return record_notice(argv[i] + 15);
+    // A crashing instance whose program file the test removes while it runs.
+    if (argc == 2 && std::strcmp(argv[1], "--crash-when-told") == 0) {
+        rlimit no_core{0, 0};
+        setrlimit(RLIMIT_CORE, &no_core);
+        CrashHandler::install();
+        char c = 0;
+        if (write(1, "r", 1) != 1 || read(0, &c, 1) != 1) return 2;
+        crash_null_write();
+        return 3;
+    }
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
