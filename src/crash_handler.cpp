@@ -637,12 +637,14 @@ void CrashHandler::install() {
 int CrashHandler::run_notice(const char* report_path) {
     Notice n;
     const std::string first = std::string(kProgram) + " stopped unexpectedly.";
-    n.message = first + " A report was saved to " + (report_path ? report_path : "") + ".";
+    const std::string path = report_path ? report_path : "";
     n.bold_bytes = first.size();
     if (!gtk_init_check(nullptr, nullptr)) {
-        std::fprintf(stderr, "%s\n", n.message.c_str());
+        std::fprintf(stderr, "%s A report was saved to %s.\n", first.c_str(), path.c_str());
         return 0;
     }
+    // In the window the path gets a line of its own, so that it is not broken at an arbitrary slash.
+    n.message = first + " A report was saved to\n" + path + ".";
     n.palette = desktop_theme::prefers_dark() ? Palette::dark_() : Palette::light();
 
     n.window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
