@@ -194,7 +194,8 @@ void portal_method(GDBusConnection* bus, const gchar*, const gchar* path, const 
         return;
     }
     if (b->delay_ms > 0) {
-        auto* later = new DelayedReply{invocation, g_variant_ref_sink(portal_value(*b))};
+        auto later =
+            std::make_unique<DelayedReply>(DelayedReply{invocation, g_variant_ref_sink(portal_value(*b))});
         g_timeout_add(
             static_cast<guint>(b->delay_ms),
             [](gpointer p) -> gboolean {
@@ -203,7 +204,7 @@ void portal_method(GDBusConnection* bus, const gchar*, const gchar* path, const 
                 g_variant_unref(d->reply);
                 return G_SOURCE_REMOVE;
             },
-            later);
+            later.release());
         return;
     }
     g_dbus_method_invocation_return_value(invocation, portal_value(*b));
@@ -337,7 +338,7 @@ long long elapsed_ms(const std::string& output) {
 class DesktopTheme : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_dir = new testsupport::TempDir("tavrin-bus");
+        s_dir = std::make_unique<testsupport::TempDir>("tavrin-bus");
         // Our own bus configuration: a session bus without service directories, so that nothing installed
         // on the machine (a real portal, dconf) can be activated behind the stand-in's back.
         const std::string conf = s_dir->sub("bus.conf");
@@ -351,12 +352,12 @@ protected:
         auto [bus, address] =
             spawn_and_read_line({"dbus-daemon", "--config-file=" + conf, "--nofork", "--print-address=@FD@"});
         ASSERT_FALSE(address.empty()) << "dbus-daemon did not start";
-        s_bus = new Child(std::move(bus));
+        s_bus = std::make_unique<Child>(std::move(bus));
         s_address = address;
         auto [x, display] = spawn_and_read_line(
             {"Xvfb", "-displayfd", "@FD@", "-nolisten", "tcp", "-noreset", "-screen", "0", "640x480x24"});
         ASSERT_FALSE(display.empty()) << "Xvfb did not start";
-        s_x = new Child(std::move(x));
+        s_x = std::make_unique<Child>(std::move(x));
         s_display = ":" + display;
     }
     void SetUp() override {
@@ -365,24 +366,21 @@ protected:
     }
 
     static void TearDownTestSuite() {
-        delete s_bus;
-        s_bus = nullptr;
-        delete s_x;
-        s_x = nullptr;
-        delete s_dir;
-        s_dir = nullptr;
+        s_bus.reset();
+        s_x.reset();
+        s_dir.reset();
     }
 
-    static testsupport::TempDir* s_dir;
-    static Child* s_bus;
-    static Child* s_x;
+    static std::unique_ptr<testsupport::TempDir> s_dir;
+    static std::unique_ptr<Child> s_bus;
+    static std::unique_ptr<Child> s_x;
     static std::string s_address;
     static std::string s_display;
 };
 
-testsupport::TempDir* DesktopTheme::s_dir = nullptr;
-Child* DesktopTheme::s_bus = nullptr;
-Child* DesktopTheme::s_x = nullptr;
+std::unique_ptr<testsupport::TempDir> DesktopTheme::s_dir;
+std::unique_ptr<Child> DesktopTheme::s_bus;
+std::unique_ptr<Child> DesktopTheme::s_x;
 std::string DesktopTheme::s_address;
 std::string DesktopTheme::s_display;
 
