@@ -25,6 +25,7 @@
 #include <sys/syscall.h>
 #include <sys/ucontext.h>
 #include <unistd.h>
+#include <vector>
 
 extern char** environ;
 
@@ -40,10 +41,13 @@ constexpr int kMaxFrames = 128;
 
 // Everything the handler touches is prepared at install() into these, because inside the handler only
 // async-signal-safe calls are allowed: no allocation, no stdio, no locale.
-char g_report_path[PATH_MAX];
+// Where the report may go, best first: the runtime directory can vanish before a crash (the session
+// ended), so the temporary directories stay as fallbacks. Empty entries are unused.
+constexpr int kReportPlaces = 3;
+char g_report_paths[kReportPlaces][PATH_MAX];
+char g_notice_args[kReportPlaces][PATH_MAX + 32];
 char g_exe_path[PATH_MAX];
 char g_log_path[PATH_MAX];
-char g_notice_arg[PATH_MAX + 32];
 std::atomic<bool> g_silent{false};
 std::atomic<bool> g_installed{false};
 // Thread id of the thread writing a report, 0 while none is.
@@ -286,16 +290,25 @@ void write_report(int fd, int sig, const siginfo_t* info, const void* context, l
 
 // The report's name is fixed, so in a shared temporary directory someone else may have put a symbolic link
 // there: never follow one, and replace our own stale link or file instead.
-int open_report() {
+int open_report_at(const char* path) {
     const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
-    int fd = open(g_report_path, flags, 0600);
-    if (fd < 0 && errno == ELOOP && unlink(g_report_path) == 0)
-        fd = open(g_report_path, flags | O_EXCL, 0600);
+    int fd = open(path, flags, 0600);
+    if (fd < 0 && errno == ELOOP && unlink(path) == 0) fd = open(path, flags | O_EXCL, 0600);
     return fd;
 }
 
-void start_notice() {
-    if (g_silent.load() || !g_exe_path[0] || !g_report_path[0]) return;
+// Opens the first place that takes the report; `place` tells which.
+int open_report(int& place) {
+    for (place = 0; place < kReportPlaces && g_report_paths[place][0]; ++place) {
+        const int fd = open_report_at(g_report_paths[place]);
+        if (fd >= 0) return fd;
+    }
+    place = 0;
+    return -1;
+}
+
+void start_notice(int place) {
+    if (g_silent.load() || !g_exe_path[0]) return;
     pid_t pid = _Fork(); // unlike fork(), runs no atfork handlers: safe here
     if (pid != 0) return;
     // The child inherits the handler's blocked signals and every descriptor of the dying process (pipes
@@ -307,7 +320,7 @@ void start_notice() {
         for (int fd = 3; fd < 1024; ++fd)
             close(fd);
     setsid();
-    char* argv[] = {g_exe_path, g_notice_arg, nullptr};
+    char* argv[] = {g_exe_path, g_notice_args[place], nullptr};
     // Through /proc first: that still works when the program file was replaced or removed since start.
     execve("/proc/self/exe", argv, environ);
     execve(g_exe_path, argv, environ);
@@ -343,7 +356,8 @@ void on_fatal_signal(int sig, siginfo_t* info, void* context) {
         die_by(sig);
     }
 
-    const int fd = open_report();
+    int place = 0;
+    const int fd = open_report(place);
     if (fd >= 0) {
         write_report(fd, sig, info, context, tid);
         fsync(fd);
@@ -353,12 +367,12 @@ void on_fatal_signal(int sig, siginfo_t* info, void* context) {
         Out err(STDERR_FILENO);
         err.str(kProgram).str(": fatal signal ").dec(sig).str(" (").str(signal_name(sig)).str(")");
         if (fd >= 0)
-            err.str(", report saved to ").str(g_report_path);
+            err.str(", report saved to ").str(g_report_paths[place]);
         else
-            err.str(", no report could be written to ").str(g_report_path);
+            err.str(", no report could be written to ").str(g_report_paths[0]);
         err.chr('\n');
     }
-    if (fd >= 0) start_notice();
+    if (fd >= 0) start_notice(place);
     errno = saved_errno;
     die_by(sig);
 }
@@ -380,12 +394,21 @@ bool usable_dir(const char* dir) {
     return stat(dir, &st) == 0 && S_ISDIR(st.st_mode) && access(dir, W_OK | X_OK) == 0;
 }
 
-std::string report_dir() {
+void choose_report_places() {
+    std::vector<std::string> dirs;
     for (const char* var : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
         const char* dir = getenv(var);
-        if (usable_dir(dir)) return dir;
+        if (usable_dir(dir) && std::find(dirs.begin(), dirs.end(), dir) == dirs.end()) dirs.emplace_back(dir);
     }
-    return "/tmp";
+    // The place of last resort, even when it looks unusable now.
+    if (std::find(dirs.begin(), dirs.end(), "/tmp") == dirs.end()) dirs.emplace_back("/tmp");
+    int k = 0;
+    for (const std::string& dir : dirs) {
+        if (k == kReportPlaces) break;
+        if (!copy_to(g_report_paths[k], PATH_MAX, dir + "/" + kReportName)) continue;
+        copy_to(g_notice_args[k], sizeof g_notice_args[k], std::string(kNoticeOption) + g_report_paths[k]);
+        ++k;
+    }
 }
 
 int find_main_program(dl_phdr_info* info, size_t, void* data) {
@@ -593,14 +616,13 @@ void CrashHandler::set_silent(bool silent) {
 }
 
 const char* CrashHandler::report_path() {
-    return g_report_path;
+    return g_report_paths[0];
 }
 
 void CrashHandler::install() {
     if (g_installed.exchange(true)) return;
 
-    copy_to(g_report_path, sizeof g_report_path, report_dir() + "/" + kReportName);
-    copy_to(g_notice_arg, sizeof g_notice_arg, std::string(kNoticeOption) + g_report_path);
+    choose_report_places();
     char exe[PATH_MAX];
     const ssize_t len = readlink("/proc/self/exe", exe, sizeof exe - 1);
     copy_to(g_exe_path, sizeof g_exe_path,

@@ -341,6 +341,30 @@ TEST(CrashHandler, StartsTheNoticeUnlessSilent) {
     EXPECT_FALSE(exists(setup.marker)) << "a silent handler started a notice";
 }
 
+TEST(CrashHandler, FallsBackWhenTheRuntimeDirIsGoneAtCrashTime) {
+    TempDir dir("tavrin-crash");
+    const std::string run = dir.sub("run");
+    testsupport::make_dir(run, 0700);
+    testsupport::make_dir(dir.sub("tmp"), 0700);
+    CrashEnv env;
+    env.xdg_runtime_dir = run;
+    env.tmpdir = dir.sub("tmp");
+    env.silent = false;
+    env.marker = dir.sub("notice");
+    Crash crash = crash_child(env, dir, [&] {
+        testsupport::remove_tree(run); // the session ended under us
+        crash_null_write();
+    });
+    ASSERT_TRUE(crash.status && WIFSIGNALED(*crash.status) && WTERMSIG(*crash.status) == SIGSEGV)
+        << describe(crash.status);
+    const std::string report = dir.sub("tmp/Tavrin_crash.txt");
+    ASSERT_TRUE(exists(report));
+    EXPECT_NE(read_file(report).find("SIGSEGV"), std::string::npos);
+    // The notice names the place the report really went to.
+    const std::string seen = wait_for_marker(env.marker, std::chrono::seconds(10));
+    EXPECT_NE(seen.find("report=" + report + "\n"), std::string::npos) << seen;
+}
+
 TEST(CrashHandler, NoticeStartsEvenWhenTheProgramFileIsGone) {
     TempDir dir("tavrin-crash");
     const std::string copy = dir.sub("tavrin-copy");
