@@ -1,0 +1,81 @@
+#pragma once
+
+#include "temp_dir.h"
+
+#include <memory>
+#include <string>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
+
+namespace e2e {
+
+// A virtual X server for one test binary; started on first use, stopped at exit.
+class XServer {
+public:
+    static XServer& instance();
+    const std::string& display() const { return m_display; }
+    bool ok() const { return m_pid > 0; }
+    ~XServer();
+
+private:
+    XServer();
+    pid_t m_pid = -1;
+    std::string m_display;
+};
+
+struct WindowGeometry {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
+// One run of the real program under Xvfb with its own home and configuration folder.
+class Tavrin {
+public:
+    Tavrin();
+    ~Tavrin();
+
+    // Folder that serves as HOME; configuration lives in home()/.config/Tavrin.
+    const std::string& home() const { return m_home.path(); }
+    std::string config_dir() const { return m_home.path() + "/.config/Tavrin"; }
+    std::string config_file(const std::string& name) const { return config_dir() + "/" + name; }
+    // Writes a file into the configuration folder before start.
+    void put_config(const std::string& name, const std::string& content);
+
+    void set_env(const std::string& name, const std::string& value);
+
+    // Starts the program and waits (up to timeout_s) for its window; false when no window came.
+    bool start(const std::vector<std::string>& args = {}, double timeout_s = 15);
+    pid_t pid() const { return m_pid; }
+    const std::string& window() const { return m_window; }
+
+    WindowGeometry geometry() const;
+    void key(const std::string& keys) const; // xdotool key names, e.g. "ctrl+q"
+    void type(const std::string& text) const;
+    void click(int x, int y, int button = 1) const; // window-relative coordinates
+    bool signal(int sig) const;
+
+    // Waits for the process to end; returns its exit status, or -1 on time-out (the process is killed).
+    int wait_exit(double timeout_s, double* took_s = nullptr);
+    bool running() const { return m_pid > 0; }
+
+    std::string log() const; // the whole log file
+    std::vector<std::string> log_lines() const;
+    // Waits until a log line contains `needle`; false on time-out.
+    bool wait_log(const std::string& needle, double timeout_s = 5) const;
+    std::string settings() const; // settings.json as written
+
+    // Saves a screenshot of the program's window (PNG) and returns the path, or "" on failure.
+    std::string screenshot(const std::string& path) const;
+
+private:
+    testsupport::TempDir m_home;
+    std::vector<std::pair<std::string, std::string>> m_env;
+    pid_t m_pid = -1;
+    std::string m_window;
+    std::string m_stderr_path;
+};
+
+// Pixel colour of a PNG at (x, y) as "#RRGGBB", read with ImageMagick; "" on failure.
+std::string pixel_at(const std::string& png, int x, int y);
+
+} // namespace e2e
