@@ -1,5 +1,7 @@
 #include "app.h"
 
+#include "bg_task.h"
+#include "copy_engine.h"
 #include "desktop_theme.h"
 #include "drives.h"
 #include "fs_ops.h"
@@ -332,6 +334,9 @@ int App::on_configure_cb(GtkWidget*, GdkEventConfigure*, App* app) {
 }
 
 int App::on_delete_cb(GtkWidget*, GdkEvent*, App* app) {
+    // Closing is never refused: running work is asked to stop, then the window goes.
+    if (copy_engine::instance().is_running()) copy_engine::instance().cancel();
+    if (BgTask::instance().is_running()) BgTask::instance().cancel();
     app->save_state();
     return FALSE;
 }
