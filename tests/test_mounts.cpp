@@ -1,9 +1,20 @@
 #include "mounts.h"
 
+#include "paths.h"
+
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <sched.h>
+#include <spawn.h>
 #include <string>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
+
+extern char** environ;
 
 using mounts::Mount;
 
@@ -312,6 +323,65 @@ TEST(MountsLive, ThisProcessTableIsReadOnceAndHoldsRoot) {
     for (const Mount& m : mounts::scannable_roots()) {
         EXPECT_FALSE(mounts::is_pseudo_fs(m.fs_type)) << m.point;
         EXPECT_NE(m.fs_type, "tmpfs") << m.point;
+    }
+}
+
+// Inside a snap the sandbox has its own root and reaches the host's disks through the host view. The
+// check needs a real host-view folder and snap variables, so it runs in a child process with its own
+// mount namespace, where a tmpfs over /var holds the folder without touching this machine.
+TEST(MountsSnap, SandboxPathFindsTheHostMountBehindTheHostView) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root for a private mount namespace";
+    std::string self(4096, '\0');
+    ssize_t n = ::readlink("/proc/self/exe", self.data(), self.size() - 1);
+    ASSERT_GT(n, 0);
+    self.resize(n);
+    const std::string filter = "--gtest_filter=MountsSnapChild.*";
+    char* argv[] = {self.data(), const_cast<char*>(filter.c_str()), nullptr};
+    setenv("TAVRIN_MOUNTS_SNAP_CHILD", "1", 1);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv, environ);
+    unsetenv("TAVRIN_MOUNTS_SNAP_CHILD");
+    ASSERT_EQ(rc, 0);
+    int status = -1;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's checks failed; see its output above";
+}
+
+TEST(MountsSnapChild, HostView) {
+    if (!std::getenv("TAVRIN_MOUNTS_SNAP_CHILD"))
+        GTEST_SKIP() << "runs only in the child of SandboxPathFindsTheHostMountBehindTheHostView";
+    ASSERT_EQ(::unshare(CLONE_NEWNS), 0);
+    ASSERT_EQ(::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+    ASSERT_EQ(::mount("tmpfs", "/var", "tmpfs", 0, "size=1m"), 0);
+    for (const char* d : {"/var/lib", "/var/lib/snapd", "/var/lib/snapd/hostfs"})
+        ASSERT_EQ(::mkdir(d, 0755), 0) << d;
+    setenv("SNAP", "/snap/tavrin/1", 1);
+    setenv("SNAP_NAME", "tavrin", 1);
+    setenv("HOME", "/home/u", 1);
+    unsetenv("SNAP_REAL_HOME");
+    ASSERT_TRUE(hostfs_available());
+
+    std::vector<Mount> table =
+        mounts::parse_mountinfo("100 90 7:3 / / ro,nodev,relatime - squashfs /dev/loop3 ro\n"
+                                "101 100 8:2 / /var/lib/snapd/hostfs rw,relatime - ext4 /dev/sda2 rw\n"
+                                "102 101 8:3 / /var/lib/snapd/hostfs/data rw,relatime - xfs /dev/sdb1 rw\n"
+                                "103 100 8:4 / /home rw,relatime - ext4 /dev/sdc1 rw\n");
+    struct Case {
+        std::string path, source;
+    };
+    const std::vector<Case> cases = {
+        {"/data/x", "/dev/sdb1"},                      // found through the host view
+        {"/data", "/dev/sdb1"},                        //
+        {"/var/lib/snapd/hostfs/data/x", "/dev/sdb1"}, // already a host-view path
+        {"/home/u/file", "/dev/sdc1"},                 // reachable directly
+        {"/etc/passwd", "/dev/loop3"},                 // only the host root: the sandbox root stays
+        {"/var/lib/snapd/hostfs/etc", "/dev/sda2"},
+    };
+    for (const Case& c : cases) {
+        const Mount* m = mounts::for_path(table, c.path);
+        ASSERT_NE(m, nullptr) << c.path;
+        EXPECT_EQ(m->source, c.source) << c.path;
     }
 }
 
