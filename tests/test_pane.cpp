@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <random>
 #include <set>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -123,6 +126,36 @@ TEST(PaneNavigate, UnreadableFolderShowsItsErrorWithNoRows) {
     EXPECT_FALSE(pane.error().empty());
     EXPECT_FALSE(pane.has_selection());
     EXPECT_EQ(pane.cursor(), 0);
+}
+
+// Tests run as root; the check runs in a child that gives up root, so that a 0700 folder is unreadable.
+TEST(PaneNavigate, FolderWithoutRightsShowsPermissionDenied) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to another user";
+    TempDir dir("pane");
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    testsupport::make_dir(dir.sub("closed"), 0700);
+    testsupport::write_file(dir.sub("closed/secret"), "x");
+    testsupport::write_file(dir.sub("open"), "x");
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) _exit(10);
+        Pane pane;
+        pane.navigate_to(dir.path(), false);
+        if (pane.entries().size() != 3) _exit(11);
+        pane.set_cursor(1, true);
+        pane.navigate_to(dir.sub("closed"), false);
+        if (pane.path() != dir.sub("closed")) _exit(12);
+        if (pane.listing().error_code != EACCES || pane.error().empty()) _exit(13);
+        if (!pane.entries().empty() || pane.cursor() != 0 || pane.has_selection()) _exit(14);
+        pane.go_back(false);
+        if (pane.path() != dir.path() || pane.entries().size() != 3) _exit(15);
+        _exit(0);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10 setuid, 11 first read, 12 path, 13 error, 14 rows, 15 back";
 }
 
 TEST(PaneNavigate, LeavingTheRootDoesNotCarryItsFirstRowIntoTheNextFolder) {
