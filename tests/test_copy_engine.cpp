@@ -1249,8 +1249,8 @@ TEST(WatchdogChild, DISABLED_StalledRead) {
     Engine engine;
     // The program waits 15 s before reporting and 90 s before interrupting.
     engine.set_watchdog_intervals(0.3, 1.2);
-    ASSERT_TRUE(engine.start({root + "/src"}, root + "/dst", Operation::Copy, 2, ConflictAction::Overwrite));
     auto t0 = std::chrono::steady_clock::now();
+    ASSERT_TRUE(engine.start({root + "/src"}, root + "/dst", Operation::Copy, 2, ConflictAction::Overwrite));
     double first_report = -1;
     std::string reported;
     Progress p = run_to_end(

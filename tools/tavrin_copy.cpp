@@ -301,7 +301,9 @@ int main(int argc, char** argv) {
         }
         if (live) draw_progress(p);
         if (!p.running && p.finished) break;
-        ::usleep(100000);
+        // One snapshot per 100 ms, but the end is noticed at once so that short transfers are not padded.
+        for (int i = 0; i < 20 && engine.is_running() && !g_interrupted; ++i)
+            ::usleep(5000);
     }
     engine.reap();
     copy_engine::Progress last = engine.snapshot();
