@@ -341,21 +341,6 @@ int App::on_delete_cb(GtkWidget*, GdkEvent*, App* app) {
     return FALSE;
 }
 
-int App::on_draw_cb(GtkWidget* widget, cairo_t* cr, App* app) {
-    app->draw_all(cr, gtk_widget_get_allocated_width(widget), gtk_widget_get_allocated_height(widget));
-    return TRUE;
-}
-
-void App::draw_all(cairo_t* cr, int width, int height) {
-    m_cr = cr;
-    Rgb bg{};
-    if (!hex_to_rgb(m_palette.window, bg)) bg = Rgb{1, 0, 1};
-    cairo_set_source_rgb(cr, bg.r, bg.g, bg.b);
-    cairo_rectangle(cr, 0, 0, width, height);
-    cairo_fill(cr);
-    m_cr = nullptr;
-}
-
 int App::on_tick_cb(App* app) {
     app->tick();
     return TRUE;

@@ -1,0 +1,326 @@
+// The frame cycle, the screen layout, the hit list and the drawing primitives every other drawing file uses.
+#include "app.h"
+
+#include "bg_task.h"
+#include "copy_engine.h"
+#include "i18n.h"
+#include "settings.h"
+#include "strutil.h"
+
+#include <gtk/gtk.h>
+#include <pango/pangocairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <tuple>
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+const char* const kHitNames[] = {
+    "None",           "MenuTitle",      "MenuItem",       "PaneRow",       "PaneBanner",      "PaneHeader",
+    "PaneHeaderMenu", "PaneBackground", "DrivePicker",    "DriveItem",     "PathSegment",     "PathBar",
+    "PathEdit",       "ResultDismiss",  "LogVThumb",      "LogHThumb",     "SearchBar",       "SearchClear",
+    "BridgeCopy",     "BridgeMove",     "BridgePack",     "BridgeRefresh", "BridgeNewFolder", "BridgeDelete",
+    "BridgeSearch",   "BridgeHex",      "BridgeTerminal", "BridgeTrash",   "HexThumb",        "HexByte",
+    "HexFindField",   "OverlayResize",  "ColumnResize",   "PaneHScroll",   "ScrollThumb",     "Overlay",
+    "PackFormat",     "ProgressCancel", "ErrorBanner",    "ListItem",      "BookmarkItem",    "RecentItem",
+    "PermBit",
+};
+static_assert(std::size(kHitNames) == size_t(App::Hit::PermBit) + 1);
+
+const char* const kOverlayNames[] = {
+    "None",          "About",          "Settings",   "Conflict",  "NewFolder",     "NewFile",
+    "ConfirmDelete", "Pack",           "Properties", "Errors",    "SelectPattern", "GoToPath",
+    "Message",       "LanguagePicker", "LogView",    "Bookmarks", "FontPicker",    "BookmarkSide",
+    "UnpackSide",    "ArchiveView",    "HexView",    "Sandbox",   "Licenses",
+};
+static_assert(std::size(kOverlayNames) == size_t(App::Overlay::Licenses) + 1);
+
+// One pango layout serves all text of a frame; only its font and text change per call. It belongs to
+// the cairo context it was made for: a marker attached to that context drops it when the context dies,
+// so a new context that happens to reuse the old address never inherits a stale layout.
+struct TextLayout {
+    cairo_t* cr = nullptr;
+    PangoLayout* layout = nullptr;
+    // Font descriptions by (family, size in pango units, bold); building one per call costs more than
+    // the text itself in a frame of many short cells.
+    std::map<std::tuple<std::string, int, bool>, PangoFontDescription*> fonts;
+
+    void release_layout() {
+        if (layout) g_object_unref(layout);
+        layout = nullptr;
+        cr = nullptr;
+    }
+    ~TextLayout() {
+        release_layout();
+        for (auto& [key, desc] : fonts)
+            pango_font_description_free(desc);
+    }
+};
+
+TextLayout& text_cache() {
+    static TextLayout cache;
+    return cache;
+}
+
+cairo_user_data_key_t g_layout_key;
+
+void on_context_destroyed(void*) {
+    text_cache().release_layout();
+}
+
+PangoFontDescription* font_for(const std::string& family, double size, bool bold) {
+    TextLayout& tc = text_cache();
+    int units = int(std::lround(size * PANGO_SCALE));
+    auto key = std::make_tuple(family, units, bold);
+    auto it = tc.fonts.find(key);
+    if (it != tc.fonts.end()) return it->second;
+    if (tc.fonts.size() > 256) {
+        for (auto& [k, desc] : tc.fonts)
+            pango_font_description_free(desc);
+        tc.fonts.clear();
+    }
+    PangoFontDescription* desc = pango_font_description_new();
+    pango_font_description_set_family(desc, family.c_str());
+    pango_font_description_set_absolute_size(desc, units);
+    if (bold) pango_font_description_set_weight(desc, PANGO_WEIGHT_BOLD);
+    tc.fonts.emplace(key, desc);
+    return desc;
+}
+
+// The layout for `cr`, set up with the font and text of one call. Never returns null for a live context.
+PangoLayout* layout_for(cairo_t* cr, const std::string& text, double size, bool bold, bool mono) {
+    TextLayout& tc = text_cache();
+    if (tc.cr != cr || !tc.layout) {
+        tc.release_layout();
+        tc.layout = pango_cairo_create_layout(cr);
+        // A file name may hold a line break; show it as a glyph on the one line a row has.
+        pango_layout_set_single_paragraph_mode(tc.layout, TRUE);
+        tc.cr = cr;
+        cairo_set_user_data(cr, &g_layout_key, &tc, &on_context_destroyed);
+    }
+    std::string family;
+    if (mono) {
+        family = I18n::mono_font_family();
+    } else {
+        family = SettingsStore::instance().get().font_family;
+        if (family.empty()) family = I18n::instance().ui_font_family();
+    }
+    pango_layout_set_font_description(tc.layout, font_for(family, size, bold));
+    pango_layout_set_width(tc.layout, -1);
+    pango_layout_set_ellipsize(tc.layout, PANGO_ELLIPSIZE_NONE);
+    // Names are sanitised when listed, but nothing that reaches the screen may carry invalid UTF-8:
+    // pango would complain and draw boxes.
+    if (su::is_valid_utf8(text))
+        pango_layout_set_text(tc.layout, text.data(), int(text.size()));
+    else {
+        std::string clean = su::sanitize_utf8(text);
+        pango_layout_set_text(tc.layout, clean.data(), int(clean.size()));
+    }
+    return tc.layout;
+}
+
+void layout_size(PangoLayout* layout, double& w, double& h) {
+    int pw = 0, ph = 0;
+    pango_layout_get_size(layout, &pw, &ph);
+    w = double(pw) / PANGO_SCALE;
+    h = double(ph) / PANGO_SCALE;
+}
+
+// Clears a flag on every way out of a scope.
+struct FlagReset {
+    bool& flag;
+    ~FlagReset() { flag = false; }
+};
+
+} // namespace
+
+const char* App::hit_name(Hit hit) {
+    auto i = size_t(hit);
+    return i < std::size(kHitNames) ? kHitNames[i] : "?";
+}
+
+const char* App::overlay_name(Overlay overlay) {
+    auto i = size_t(overlay);
+    return i < std::size(kOverlayNames) ? kOverlayNames[i] : "?";
+}
+
+App::Layout App::compute_layout(double width, double height) const {
+    Layout l;
+    l.width = width;
+    l.height = height;
+    l.menu_h = 30;
+    l.header_y = l.menu_h;
+    l.header_h = 64;
+    l.progress_y = l.menu_h + l.header_h;
+    if (m_frame_copy.running || m_frame_bg.running) {
+        l.progress_h = 76;
+    } else if (m_progress_hold_until > 0) {
+        double rem = m_progress_hold_until - now_seconds();
+        if (rem > 0.5)
+            l.progress_h = 76;
+        else if (rem > 0)
+            l.progress_h = 34 + rem * 2 * 42;
+        else
+            l.progress_h = m_result.valid ? 34 : 0;
+    } else {
+        l.progress_h = m_result.valid ? 34 : 0;
+    }
+    l.pane_y = l.progress_y + l.progress_h;
+    l.status_y = height - 24;
+    l.pane_h = l.status_y - l.pane_y;
+    l.left_x = 0;
+    l.left_w = std::floor((width - 84) / 2);
+    l.bridge_x = l.left_w;
+    l.bridge_w = 84;
+    l.right_x = l.left_w + 84;
+    l.right_w = width - l.right_x;
+    l.row_h = 24;
+    l.visible_rows = std::max(1, int((l.pane_h - 132) / l.row_h));
+    return l;
+}
+
+const App::HitRect* App::hit_test(double x, double y) const {
+    for (auto it = m_hits.rbegin(); it != m_hits.rend(); ++it)
+        if (it->x <= x && x < it->x + it->w && it->y <= y && y < it->y + it->h) return &*it;
+    return nullptr;
+}
+
+bool App::hovered(Hit what, int param, bool right) const {
+    return m_hover && m_hover->what == what && m_hover->param == param && m_hover->right == right;
+}
+
+void App::add_hit(double x, double y, double w, double h, Hit what, int param, bool right,
+                  const std::string& label) {
+    HitRect r;
+    r.x = x;
+    r.y = y;
+    r.w = w;
+    r.h = h;
+    r.what = what;
+    r.param = param;
+    r.right = right;
+    r.label = label;
+    r.in_overlay = m_drawing_overlay;
+    r.in_menu = m_drawing_menu;
+    m_hits.push_back(std::move(r));
+}
+
+int App::on_draw_cb(GtkWidget* widget, cairo_t* cr, App* app) {
+    app->draw_all(cr, gtk_widget_get_allocated_width(widget), gtk_widget_get_allocated_height(widget));
+    return TRUE;
+}
+
+void App::draw_all(cairo_t* cr, int width, int height) {
+    m_ui_scale = std::clamp(SettingsStore::instance().get().font_scale / 100.0, 0.7, 2.0);
+    cairo_save(cr);
+    cairo_scale(cr, m_ui_scale, m_ui_scale);
+    m_frame_copy = copy_engine::instance().snapshot();
+    m_frame_bg = BgTask::instance().snapshot();
+    m_hits.clear();
+    m_cr = cr;
+    // The layout's pango context must know the scale, or text would be measured for the wrong size.
+    pango_cairo_update_layout(cr, layout_for(cr, std::string(), 12.5, false, false));
+    m_layout = compute_layout(width / m_ui_scale, height / m_ui_scale);
+    draw_all(cr);
+    cairo_restore(cr);
+    m_cr = nullptr;
+}
+
+void App::draw_all(cairo_t*) {
+    const Layout& l = m_layout;
+    fill_rect(0, 0, l.width, l.height, m_palette.window);
+    draw_pane(m_left, false, l.left_x, l.pane_y, l.left_w, l.pane_h);
+    draw_pane(m_right, true, l.right_x, l.pane_y, l.right_w, l.pane_h);
+    if (m_open_drive_picker == 0 || m_open_drive_picker == 1) {
+        bool right = m_open_drive_picker == 1;
+        m_drive_popup_pass = true;
+        FlagReset reset{m_drive_popup_pass};
+        draw_drive_bar(pane_for(right), right, right ? l.right_x : l.left_x, l.pane_y + 28,
+                       right ? l.right_w : l.left_w);
+    }
+}
+
+void App::set_color(const std::string& colour, double alpha) {
+    if (!m_cr) return;
+    Rgb c{};
+    if (!hex_to_rgb(colour, c)) c = Rgb{1, 0, 1};
+    cairo_set_source_rgba(m_cr, c.r, c.g, c.b, alpha);
+}
+
+void App::fill_rect(double x, double y, double w, double h, const std::string& colour, double alpha) {
+    if (!m_cr) return;
+    set_color(colour, alpha);
+    cairo_rectangle(m_cr, x, y, w, h);
+    cairo_fill(m_cr);
+}
+
+void App::rounded_rect(double x, double y, double w, double h, double r) {
+    if (!m_cr) return;
+    r = std::min(r, std::min(w, h) / 2);
+    if (r < 0) r = 0;
+    cairo_new_sub_path(m_cr);
+    cairo_arc(m_cr, x + w - r, y + r, r, -kPi / 2, 0);
+    cairo_arc(m_cr, x + w - r, y + h - r, r, 0, kPi / 2);
+    cairo_arc(m_cr, x + r, y + h - r, r, kPi / 2, kPi);
+    cairo_arc(m_cr, x + r, y + r, r, kPi, 3 * kPi / 2);
+    cairo_close_path(m_cr);
+}
+
+void App::fill_rounded(double x, double y, double w, double h, double r, const std::string& colour,
+                       double alpha) {
+    if (!m_cr) return;
+    set_color(colour, alpha);
+    rounded_rect(x, y, w, h, r);
+    cairo_fill(m_cr);
+}
+
+double App::text_width(const std::string& text, double size, bool bold, bool mono) {
+    if (!m_cr || text.empty()) return 0;
+    double w = 0, h = 0;
+    layout_size(layout_for(m_cr, text, size, bold, mono), w, h);
+    return w;
+}
+
+void App::draw_text(const std::string& text, double x, double y, double size, const std::string& colour,
+                    bool bold, bool mono, double alpha) {
+    if (!m_cr || text.empty()) return;
+    PangoLayout* layout = layout_for(m_cr, text, size, bold, mono);
+    double w = 0, h = 0;
+    layout_size(layout, w, h);
+    set_color(colour, alpha);
+    cairo_move_to(m_cr, x, y - h / 2);
+    pango_cairo_show_layout(m_cr, layout);
+}
+
+void App::draw_text_right(const std::string& text, double x, double y, double size, const std::string& colour,
+                          bool bold, bool mono) {
+    if (!m_cr || text.empty()) return;
+    PangoLayout* layout = layout_for(m_cr, text, size, bold, mono);
+    double w = 0, h = 0;
+    layout_size(layout, w, h);
+    set_color(colour, 1.0);
+    cairo_move_to(m_cr, x - w, y - h / 2);
+    pango_cairo_show_layout(m_cr, layout);
+}
+
+double App::draw_text_clipped(const std::string& text, double x, double y, double max_w, double size,
+                              const std::string& colour, bool bold, bool mono) {
+    if (!m_cr || text.empty() || max_w <= 0) return 0;
+    PangoLayout* layout = layout_for(m_cr, text, size, bold, mono);
+    double w = 0, h = 0;
+    layout_size(layout, w, h);
+    double used = w;
+    if (w > max_w) {
+        pango_layout_set_width(layout, int(max_w * PANGO_SCALE));
+        pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
+        used = max_w;
+    }
+    set_color(colour, 1.0);
+    cairo_move_to(m_cr, x, y - h / 2);
+    pango_cairo_show_layout(m_cr, layout);
+    return used;
+}
