@@ -1,0 +1,28 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// User-level file commands that are not transfers. Every command returns "" on success or a message ready
+// to show. UI thread only unless a function says otherwise.
+namespace file_ops {
+
+// The terminal program to open folders in, as its name (not its full path), or nothing when none is
+// installed. Decided on the first call and kept for the rest of the process.
+std::optional<std::string> terminal_program();
+
+// The search terminal_program() runs once: $TERMINAL when it names an installed program, else the first
+// installed program of the usual candidates. Reads the environment and the search path afresh each call
+// and logs the choice.
+std::optional<std::string> find_terminal_program();
+
+// The argument list that opens `program` in `dir`: the program name first, then the folder option of the
+// real terminal behind it (x-terminal-emulator is followed to what it points at). Terminals whose folder
+// option is not known get only the name; they start in the working directory they are given.
+std::vector<std::string> terminal_command(const std::string& program, const std::string& dir);
+
+// Starts terminal_program() in `dir`, detached, with its output thrown away.
+std::string open_terminal_at(const std::string& dir);
+
+} // namespace file_ops
