@@ -208,7 +208,10 @@ Listing read(const std::string& path, bool show_hidden) {
         if (hidden && !show_hidden) continue;
 
         FsEntry& e = out.entries.emplace_back();
-        e.name = drawable_name(raw, strlen(raw));
+        const size_t raw_len = strlen(raw);
+        e.name = drawable_name(raw, raw_len);
+        if (e.name.size() != raw_len || memcmp(e.name.data(), raw, raw_len) != 0)
+            e.raw_name.assign(raw, raw_len);
         e.hidden = hidden;
 
         Status st;

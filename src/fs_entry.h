@@ -16,9 +16,13 @@ struct FsEntry {
         Parent = 6,        // the synthetic ".." row
     };
 
-    // The strings come first and the small fields last so that a row stays at 168 bytes: a pane may hold a
+    // The strings come first and the small fields last so that a row stays small: a pane may hold a
     // million of them.
-    std::string name;        // valid UTF-8; ".." for the parent row
+    std::string name; // valid UTF-8; ".." for the parent row
+    // The name as stored on disk when it is not valid UTF-8 (so `name` is a repaired copy); empty otherwise.
+    // Paths for file operations must be built from the stored name, or they would name a file that does
+    // not exist.
+    std::string raw_name;
     std::string link_target; // link text of a symbolic link, valid UTF-8; empty otherwise
     std::string owner;       // user name, or the uid in decimal
     std::string group;       // group name, or the gid in decimal
@@ -29,6 +33,9 @@ struct FsEntry {
     uint32_t perm = 0; // st_mode & 0xfff
     Kind kind = Kind::File;
     bool hidden = false; // the name begins with "."
+
+    // The name to build paths with.
+    const std::string& disk_name() const { return raw_name.empty() ? name : raw_name; }
 
     // Dir and SymlinkDir; the parent row is not counted, callers test for it separately.
     bool is_dir_like() const;

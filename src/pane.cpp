@@ -420,14 +420,14 @@ std::vector<const FsEntry*> Pane::action_entries() const {
 std::vector<std::string> Pane::action_paths() const {
     std::vector<std::string> out;
     for (const FsEntry* e : action_entries())
-        out.push_back(su::join_path(m_path, e->name));
+        out.push_back(su::join_path(m_path, e->disk_name()));
     return out;
 }
 
 std::vector<std::string> Pane::selected_paths() const {
     std::vector<std::string> out;
     for (int i = 0; i < count(); ++i)
-        if (is_selected(i)) out.push_back(su::join_path(m_path, m_listing.entries[i].name));
+        if (is_selected(i)) out.push_back(su::join_path(m_path, m_listing.entries[i].disk_name()));
     return out;
 }
 

@@ -637,6 +637,23 @@ TEST(PaneActions, SelectionOrElseTheCursorRow) {
     EXPECT_EQ(root.action_paths()[0], "/" + root.entries()[0].name);
 }
 
+TEST(PaneActions, PathsUseTheStoredNameOfAFileWhoseNameIsNotUtf8) {
+    TempDir dir("pane");
+    const std::string stored = "caf\xe9.txt"; // Latin-1 byte, not valid UTF-8
+    testsupport::write_file(dir.sub(stored), "x");
+    testsupport::write_file(dir.sub("plain"), "y");
+    Pane pane;
+    pane.navigate_to(dir.path(), false);
+    ASSERT_EQ(names(pane), (std::vector<std::string>{"..", "caf\xef\xbf\xbd.txt", "plain"}));
+    pane.set_cursor(1, false);
+    ASSERT_EQ(pane.action_paths().size(), 1u);
+    EXPECT_EQ(pane.action_paths()[0], dir.sub(stored));
+    EXPECT_TRUE(testsupport::exists(pane.action_paths()[0]));
+    pane.toggle_selection(1);
+    pane.toggle_selection(2);
+    EXPECT_EQ(pane.selected_paths(), (std::vector<std::string>{dir.sub(stored), dir.sub("plain")}));
+}
+
 struct RenameStart {
     const char* name;
     size_t caret;
