@@ -143,6 +143,9 @@ void App::load_state() {
     std::string right = !m_arg_right.empty() ? m_arg_right : !s.right_path.empty() ? s.right_path : home;
     m_left.navigate_to(left, s.show_hidden);
     m_right.navigate_to(right, s.show_hidden);
+    // The start folders are visits too: the recent list shows where the user has been, this run included.
+    recent::add(m_left.path());
+    recent::add(m_right.path());
     if (!m_arg_left.empty() || !m_arg_right.empty())
         Log::instance().infof("state taken over from the calling instance: left %s, right %s", left.c_str(),
                               right.c_str());
