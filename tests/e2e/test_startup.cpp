@@ -5,6 +5,7 @@
 
 #include <regex>
 #include <signal.h>
+#include <unistd.h>
 
 using e2e::Tavrin;
 
@@ -213,4 +214,19 @@ TEST(Startup, PaintsThePaletteWindowColour) {
         t.signal(SIGTERM);
         EXPECT_EQ(t.wait_exit(5), 0);
     }
+}
+
+TEST(Startup, StartFoldersAreRecentAndIdleTicksWriteNoSettings) {
+    Tavrin t;
+    std::string a = t.home() + "/left-start";
+    testsupport::make_dir(a);
+    ASSERT_TRUE(t.start({"--left=" + a}));
+    // Several ticks pass without a change of folder or order: nothing may be written.
+    usleep(600 * 1000);
+    EXPECT_FALSE(testsupport::exists(t.config_file("settings.json")));
+    EXPECT_EQ(testsupport::read_file(t.config_file("recent.txt")), t.home() + "\n" + a + "\n");
+    ASSERT_TRUE(t.signal(SIGTERM));
+    ASSERT_EQ(t.wait_exit(5), 0);
+    EXPECT_TRUE(testsupport::exists(t.config_file("settings.json")));
+    EXPECT_FALSE(testsupport::exists(t.config_file("recent.txt.tmp")));
 }
