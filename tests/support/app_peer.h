@@ -1,0 +1,157 @@
+#pragma once
+
+// Test access to the App's interface state, and off-screen frames: tests prepare panes, palette, overlays
+// and pointer state directly and render with the same draw_all the window uses, no window needed.
+#include "app.h"
+#include "theme.h"
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+class AppTestPeer {
+public:
+    explicit AppTestPeer(App& app) : m_app(app) {}
+
+    App& app() { return m_app; }
+
+    // Panes and palette.
+    Pane& pane(bool right) { return right ? m_app.m_right : m_app.m_left; }
+    bool& active_right() { return m_app.m_active_right; }
+    Palette& palette() { return m_app.m_palette; }
+
+    // Frame state.
+    App::Layout& layout() { return m_app.m_layout; }
+    std::vector<App::HitRect>& hits() { return m_app.m_hits; }
+    std::optional<App::HitRect>& hover() { return m_app.m_hover; }
+    bool& drawing_overlay() { return m_app.m_drawing_overlay; }
+    bool& drawing_menu() { return m_app.m_drawing_menu; }
+    copy_engine::Progress& frame_copy() { return m_app.m_frame_copy; }
+    BgTask::Status& frame_bg() { return m_app.m_frame_bg; }
+    cairo_t*& cr() { return m_app.m_cr; }
+    double ui_scale() const { return m_app.m_ui_scale; }
+    App::Overlay& overlay() { return m_app.m_overlay; }
+
+    // Work and results.
+    double& progress_hold_until() { return m_app.m_progress_hold_until; }
+    App::LastResult& result() { return m_app.m_result; }
+    double& reload_flash_until() { return m_app.m_reload_flash_until; }
+
+    // Pane drawing inputs.
+    int& open_drive_picker() { return m_app.m_open_drive_picker; }
+    int& drive_hover() { return m_app.m_drive_hover; }
+    bool& drive_popup_pass() { return m_app.m_drive_popup_pass; }
+    int& path_edit() { return m_app.m_path_edit; }
+    std::string& path_buffer() { return m_app.m_path_buffer; }
+    size_t& path_caret() { return m_app.m_path_caret; }
+    std::string& path_error() { return m_app.m_path_error; }
+    int& search_pane() { return m_app.m_search_pane; }
+    std::string& search_buffer() { return m_app.m_search_buffer; }
+    size_t& search_caret() { return m_app.m_search_caret; }
+    double* pane_hscroll() { return m_app.m_pane_hscroll; }
+    double* pane_content_w() { return m_app.m_pane_content_w; }
+    double* pane_view_w() { return m_app.m_pane_view_w; }
+    double* pane_htrack_x() { return m_app.m_pane_htrack_x; }
+    double* pane_htrack_w() { return m_app.m_pane_htrack_w; }
+    bool& drag_active() { return m_app.m_drag_active; }
+    bool& drag_inside() { return m_app.m_drag_inside; }
+    bool& drag_target_right() { return m_app.m_drag_target_right; }
+    int& drag_row() { return m_app.m_drag_row; }
+
+    // Primitives, callable while cr() is set.
+    void set_color(const std::string& c, double a) { m_app.set_color(c, a); }
+    void fill_rect(double x, double y, double w, double h, const std::string& c, double a = 1) {
+        m_app.fill_rect(x, y, w, h, c, a);
+    }
+    void fill_rounded(double x, double y, double w, double h, double r, const std::string& c, double a = 1) {
+        m_app.fill_rounded(x, y, w, h, r, c, a);
+    }
+    double text_width(const std::string& t, double size, bool bold = false, bool mono = false) {
+        return m_app.text_width(t, size, bold, mono);
+    }
+    void draw_text(const std::string& t, double x, double y, double size, const std::string& c) {
+        m_app.draw_text(t, x, y, size, c);
+    }
+    void draw_text_right(const std::string& t, double x, double y, double size, const std::string& c) {
+        m_app.draw_text_right(t, x, y, size, c);
+    }
+    double draw_text_clipped(const std::string& t, double x, double y, double max_w, double size,
+                             const std::string& c) {
+        return m_app.draw_text_clipped(t, x, y, max_w, size, c);
+    }
+    void add_hit(double x, double y, double w, double h, App::Hit what, int param = 0, bool right = false) {
+        m_app.add_hit(x, y, w, h, what, param, right);
+    }
+
+private:
+    App& m_app;
+};
+
+namespace testsupport {
+
+// An ARGB image the size of a window, with pixel reads in device pixels.
+class Canvas {
+public:
+    Canvas(int width, int height)
+        : m_surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)),
+          m_cr(cairo_create(m_surface)) {}
+    ~Canvas() {
+        cairo_destroy(m_cr);
+        cairo_surface_destroy(m_surface);
+    }
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    cairo_t* cr() { return m_cr; }
+    int width() const { return cairo_image_surface_get_width(m_surface); }
+    int height() const { return cairo_image_surface_get_height(m_surface); }
+
+    // Renders one whole frame of the app.
+    void draw(App& app) { app.draw_all(m_cr, width(), height()); }
+
+    // "#RRGGBB" of the pixel (alpha ignored: frames are opaque).
+    std::string hex(int x, int y) {
+        Rgb c = rgb(x, y);
+        return rgb_to_hex(c);
+    }
+    Rgb rgb(int x, int y) {
+        cairo_surface_flush(m_surface);
+        if (x < 0 || y < 0 || x >= width() || y >= height()) return Rgb{-1, -1, -1};
+        const unsigned char* data = cairo_image_surface_get_data(m_surface);
+        int stride = cairo_image_surface_get_stride(m_surface);
+        uint32_t px = *reinterpret_cast<const uint32_t*>(data + size_t(y) * size_t(stride) + size_t(x) * 4);
+        return Rgb{((px >> 16) & 0xff) / 255.0, ((px >> 8) & 0xff) / 255.0, (px & 0xff) / 255.0};
+    }
+    uint32_t raw(int x, int y) {
+        cairo_surface_flush(m_surface);
+        const unsigned char* data = cairo_image_surface_get_data(m_surface);
+        int stride = cairo_image_surface_get_stride(m_surface);
+        return *reinterpret_cast<const uint32_t*>(data + size_t(y) * size_t(stride) + size_t(x) * 4);
+    }
+    bool write_png(const std::string& path) {
+        return cairo_surface_write_to_png(m_surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
+    }
+
+private:
+    cairo_surface_t* m_surface;
+    cairo_t* m_cr;
+};
+
+// Largest per-channel difference in 0..255 steps.
+inline int colour_distance(const Rgb& a, const Rgb& b) {
+    auto d = [](double x, double y) { return int(std::lround(std::abs(x - y) * 255)); };
+    return std::max({d(a.r, b.r), d(a.g, b.g), d(a.b, b.b)});
+}
+
+inline Rgb rgb_of(const std::string& hex) {
+    Rgb c{};
+    hex_to_rgb(hex, c);
+    return c;
+}
+
+} // namespace testsupport
