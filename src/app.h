@@ -1,8 +1,10 @@
 #pragma once
 
+#include "actions.h"
 #include "bg_task.h"
 #include "copy_engine.h"
 #include "dir_lister.h"
+#include "menu_model.h"
 #include "pane.h"
 #include "theme.h"
 
@@ -197,6 +199,12 @@ public:
     // The painting part of a frame, in paint order; needs m_cr, m_layout and the snapshots of a frame.
     void draw_all(cairo_t* cr);
 
+    // ---- Menus and action state (app_actions.cpp) ----
+    // Whether the action may run now, judged on the active pane's entries; when not and `why` is given,
+    // a short reason for the log.
+    bool action_enabled(Action action, std::string* why = nullptr);
+    // ---- end menus ----
+
 private:
     static int on_configure_cb(GtkWidget* widget, GdkEventConfigure* event, App* app);
     static int on_delete_cb(GtkWidget* widget, GdkEvent* event, App* app);
@@ -300,4 +308,29 @@ private:
     bool m_drag_target_right = false;
     int m_drag_row = -1;
     // ---- end rendering ----
+
+    // ---- Menus, header, bridge and status bar (app_header.cpp, app_progress.cpp) ----
+    void draw_menu_bar();
+    void draw_open_menu();
+    // Draws the column menu instead when m_column_menu is set.
+    void draw_context_menu();
+    void draw_column_menu();
+    void draw_header(double y, double w);
+    void draw_bridge(double x, double y, double w, double h);
+    void draw_status_bar(double y, double w);
+    // What the context menu of one side is built for: that pane's action entries.
+    menu_model::ContextInfo context_info(bool right) const;
+    // Left edge of the menu bar title `index` (titles are laid out from x 10 without gaps).
+    double menu_title_x(int index);
+
+    int m_open_menu = -1;
+    int m_menu_hover_item = -1;
+    bool m_context_menu = false;
+    bool m_column_menu = false;
+    double m_context_x = 0, m_context_y = 0;
+    bool m_context_right = false;
+    // The rows of the context (or column) menu as last drawn.
+    std::vector<Action> m_context_actions;
+    double m_mouse_x = 0, m_mouse_y = 0;
+    // ---- end menus ----
 };
