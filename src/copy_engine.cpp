@@ -897,6 +897,15 @@ void Engine::finish_transfer() {
     m_scanning = false;
     m_finished = true;
     m_running = false;
+    // Taking the lock after the flag changed means a waiter cannot miss the wake-up.
+    { std::lock_guard lk(m_mutex); }
+    m_done_cv.notify_all();
+}
+
+bool Engine::wait_finished(int timeout_ms) {
+    std::unique_lock lk(m_mutex);
+    return m_done_cv.wait_for(lk, std::chrono::milliseconds(timeout_ms),
+                              [this] { return !m_running.load(); });
 }
 
 void Engine::note_slot_progress(int slot) {

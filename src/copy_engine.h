@@ -122,6 +122,8 @@ public:
     void cancel();
     // Joins the threads of a finished transfer; blocks while one still runs.
     void reap();
+    // Waits at most `timeout_ms` for the running transfer to end; true when none runs (any more).
+    bool wait_finished(int timeout_ms);
     // Returns the path of a worker without progress for the report interval ("" when none) and
     // interrupts workers stuck past the kill interval.
     std::string watchdog_tick();
@@ -181,6 +183,7 @@ private:
     std::condition_variable m_conflict_cv;
     std::condition_variable m_queue_cv;
     std::condition_variable m_link_cv;
+    std::condition_variable m_done_cv;
     std::vector<FileTask> m_queue;
     size_t m_queue_pos = 0;
     bool m_queue_complete = false;

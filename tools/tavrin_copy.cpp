@@ -302,8 +302,7 @@ int main(int argc, char** argv) {
         if (live) draw_progress(p);
         if (!p.running && p.finished) break;
         // One snapshot per 100 ms, but the end is noticed at once so that short transfers are not padded.
-        for (int i = 0; i < 20 && engine.is_running() && !g_interrupted; ++i)
-            ::usleep(5000);
+        engine.wait_finished(100);
     }
     engine.reap();
     copy_engine::Progress last = engine.snapshot();
