@@ -75,10 +75,10 @@ WindowGeometry WindowManager::load() const {
     geometry.x = lookup_int(text, "x", kNoPosition);
     geometry.y = lookup_int(text, "y", kNoPosition);
     geometry.has_position = geometry.x != kNoPosition && geometry.y != kNoPosition;
-    geometry.width = lookup_int(text, "width", kDefaultWidth);
-    geometry.height = lookup_int(text, "height", kDefaultHeight);
-    if (geometry.width < kMinWidth) geometry.width = kDefaultWidth;
-    if (geometry.height < kMinHeight) geometry.height = kDefaultHeight;
+    geometry.saved_width = lookup_int(text, "width", kDefaultWidth);
+    geometry.saved_height = lookup_int(text, "height", kDefaultHeight);
+    geometry.width = geometry.saved_width < kMinWidth ? kDefaultWidth : geometry.saved_width;
+    geometry.height = geometry.saved_height < kMinHeight ? kDefaultHeight : geometry.saved_height;
     geometry.maximized = text.find("\"maximized\": true") != std::string::npos;
     geometry.valid = true;
     return geometry;

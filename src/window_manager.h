@@ -4,8 +4,13 @@
 
 // The window's last size, position and maximised state, as read from "geometry.json".
 struct WindowGeometry {
+    // Size for the window record: below 1000 x 700 (or missing) it reads as 1100 x 720.
     int width = 0;
     int height = 0;
+    // The size exactly as saved (1100 x 720 when missing or unreadable). The window opens at this size
+    // raised to its minimum of 1000 x 700, so a saved 800 x 500 opens at 1000 x 700, not at 1100 x 720.
+    int saved_width = 0;
+    int saved_height = 0;
     int x = 0;
     int y = 0;
     // Both x and y were found in the file.

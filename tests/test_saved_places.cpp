@@ -120,30 +120,43 @@ TEST_F(SavedPlaces, GeometryWithoutReadableFileIsInvalid) {
 }
 
 TEST_F(SavedPlaces, GeometryLoadRules) {
+    // width/height: the record's size (1100 x 720 below the minimum); saved_*: the numbers as found, from
+    // which the window opens at no less than 1000 x 700.
     struct Case {
         const char* name;
         std::string text;
-        int width, height, x, y;
+        int width, height, saved_width, saved_height, x, y;
         bool has_position, maximized;
     };
     const std::vector<Case> cases = {
         {"as written",
          "{\n  \"width\": 1280,\n  \"height\": 800,\n  \"x\": 40,\n  \"y\": 30,\n  \"maximized\": false\n}\n",
-         1280, 800, 40, 30, true, false},
-        {"too narrow", R"({"width": 800, "height": 900, "x": 1, "y": 2})", 1100, 900, 1, 2, true, false},
-        {"too low", R"({"width": 1500, "height": 500, "x": 1, "y": 2})", 1500, 720, 1, 2, true, false},
-        {"no x", R"({"width": 1200, "height": 800, "y": 5})", 1200, 800, -1000000, 5, false, false},
-        {"no y", R"({"width": 1200, "height": 800, "x": 5})", 1200, 800, 5, -1000000, false, false},
-        {"negative position on a left monitor", R"({"x": -1500, "y": -20})", 1100, 720, -1500, -20, true,
+         1280, 800, 1280, 800, 40, 30, true, false},
+        {"too narrow", R"({"width": 800, "height": 900, "x": 1, "y": 2})", 1100, 900, 800, 900, 1, 2, true,
          false},
-        {"beyond 32 bits", R"({"width": 99999999999, "x": 4294967296, "y": 3})", 1100, 720, -1000000, 3,
+        {"too low", R"({"width": 1500, "height": 500, "x": 1, "y": 2})", 1500, 720, 1500, 500, 1, 2, true,
+         false},
+        {"too small both ways", R"({"width": 800, "height": 500, "x": 10, "y": 10})", 1100, 720, 800, 500, 10,
+         10, true, false},
+        {"exactly the minimum", R"({"width": 1000, "height": 700, "x": 0, "y": 0})", 1000, 700, 1000, 700, 0,
+         0, true, false},
+        {"no x", R"({"width": 1200, "height": 800, "y": 5})", 1200, 800, 1200, 800, -1000000, 5, false,
+         false},
+        {"no y", R"({"width": 1200, "height": 800, "x": 5})", 1200, 800, 1200, 800, 5, -1000000, false,
+         false},
+        {"negative position on a left monitor", R"({"x": -1500, "y": -20})", 1100, 720, 1100, 720, -1500, -20,
+         true, false},
+        {"beyond 32 bits", R"({"width": 99999999999, "x": 4294967296, "y": 3})", 1100, 720, 1100, 720,
+         -1000000, 3, false, false},
+        {"not a number", R"({"width": "wide", "height": , "x": 7, "y": 8})", 1100, 720, 1100, 720, 7, 8, true,
+         false},
+        // The colon found is the one after "x", so the width reads as 7.
+        {"key without colon", R"({"width" 1300, "x": 7, "y": 8})", 1100, 720, 7, 720, 7, 8, true, false},
+        {"maximised", "{\"width\": 1200, \"height\": 800, \"maximized\": true}", 1200, 800, 1200, 800,
+         -1000000, -1000000, false, true},
+        {"maximised without the blank", "{\"maximized\":true}", 1100, 720, 1100, 720, -1000000, -1000000,
          false, false},
-        {"not a number", R"({"width": "wide", "height": , "x": 7, "y": 8})", 1100, 720, 7, 8, true, false},
-        {"key without colon", R"({"width" 1300, "x": 7, "y": 8})", 1100, 720, 7, 8, true, false},
-        {"maximised", "{\"width\": 1200, \"height\": 800, \"maximized\": true}", 1200, 800, -1000000,
-         -1000000, false, true},
-        {"maximised without the blank", "{\"maximized\":true}", 1100, 720, -1000000, -1000000, false, false},
-        {"empty file", "", 1100, 720, -1000000, -1000000, false, false},
+        {"empty file", "", 1100, 720, 1100, 720, -1000000, -1000000, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -152,6 +165,8 @@ TEST_F(SavedPlaces, GeometryLoadRules) {
         EXPECT_TRUE(g.valid);
         EXPECT_EQ(g.width, c.width);
         EXPECT_EQ(g.height, c.height);
+        EXPECT_EQ(g.saved_width, c.saved_width);
+        EXPECT_EQ(g.saved_height, c.saved_height);
         EXPECT_EQ(g.x, c.x);
         EXPECT_EQ(g.y, c.y);
         EXPECT_EQ(g.has_position, c.has_position);
