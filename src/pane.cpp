@@ -234,7 +234,7 @@ void Pane::ensure_cursor_visible(int visible_rows) {
     if (visible_rows < 1) return;
     if (m_cursor < m_scroll)
         set_scroll(m_cursor, visible_rows);
-    else if (m_cursor >= m_scroll + visible_rows)
+    else if (int64_t{m_cursor} >= int64_t{m_scroll} + visible_rows) // a caller may pass INT_MAX rows
         set_scroll(m_cursor - visible_rows + 1, visible_rows);
 }
 

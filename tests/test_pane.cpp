@@ -571,6 +571,7 @@ TEST(PaneScroll, ClampingAndKeepingTheCursorVisible) {
         {"last row exactly visible", 20, 29, 10, 20},
         {"no rows fit", 7, 29, 0, 7},
         {"one row fits", 0, 17, 1, 17},
+        {"every row fits, cursor below", 5, 29, 2147483647, 5},
     };
     for (const Case& c : cases) {
         pane.set_scroll(c.scroll, 10);
