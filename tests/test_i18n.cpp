@@ -181,6 +181,33 @@ TEST_F(I18nTest, AvailableListsBuiltInLanguagesInTableOrder) {
     EXPECT_TRUE(has_english);
 }
 
+// Each built-in language carries its own name as the language dialog shows it.
+TEST_F(I18nTest, NativeNamesOfBuiltInLanguages) {
+    const std::map<std::string, std::string> names = {
+        {"ar", "العربية"},      {"bg", "Български"},   {"bn", "বাংলা"},
+        {"ca", "Català"},       {"cs", "Čeština"},     {"da", "Dansk"},
+        {"de", "Deutsch"},      {"el", "Ελληνικά"},    {"en", "English"},
+        {"es", "Español"},      {"fa", "فارسی"},       {"fi", "Suomi"},
+        {"fr", "Français"},     {"he", "עברית"},       {"hi", "हिन्दी"},
+        {"hr", "Hrvatski"},     {"hu", "Magyar"},      {"id", "Bahasa Indonesia"},
+        {"it", "Italiano"},     {"ja", "日本語"},      {"ko", "한국어"},
+        {"lt", "Lietuvių"},     {"lv", "Latviešu"},    {"ms", "Bahasa Melayu"},
+        {"nb", "Norsk bokmål"}, {"ne", "नेपाली"},       {"nl", "Nederlands"},
+        {"pl", "Polski"},       {"pt", "Português"},   {"ro", "Română"},
+        {"ru", "Русский"},      {"sk", "Slovenčina"},  {"sl", "Slovenščina"},
+        {"sr", "Српски"},       {"sv", "Svenska"},     {"sw", "Kiswahili"},
+        {"th", "ไทย"},          {"tl", "Tagalog"},     {"tr", "Türkçe"},
+        {"uk", "Українська"},   {"ur", "اردو"},        {"vi", "Tiếng Việt"},
+        {"zh", "中文"},         {"zh_TW", "繁體中文"},
+    };
+    ASSERT_EQ(names.size(), 44u);
+    for (const auto& lang : I18n::available()) {
+        auto it = names.find(lang.code);
+        ASSERT_NE(it, names.end()) << lang.code;
+        EXPECT_EQ(lang.native_name, it->second) << lang.code;
+    }
+}
+
 TEST_F(I18nTest, SetLanguageResolvesTheEffectiveCode) {
     struct Case {
         const char* setting;
