@@ -224,6 +224,7 @@ bool Engine::start(std::vector<std::string> sources, const std::string& target_d
         m_device_summary = summary;
         m_current.assign(static_cast<size_t>(workers), std::string());
         m_written_inodes.clear();
+        m_scan_linked.clear();
         m_stalled_path.clear();
         m_stalled_seconds = 0;
     }
@@ -509,7 +510,11 @@ void Engine::walk_folder(const std::string& from, const std::string& to) {
                 task.is_symlink = e.is_symlink;
                 task.inode = e.inode;
                 task.device = e.device;
-                task.multi_linked = !e.is_symlink && e.nlink > 1 && e.inode != 0;
+                if (!e.is_symlink && e.inode != 0) {
+                    std::pair<uint64_t, uint64_t> key{e.device, e.inode};
+                    if (e.nlink > 1) m_scan_linked.insert(key);
+                    task.multi_linked = m_scan_linked.count(key) > 0;
+                }
                 queue_task(std::move(task));
             }
         }

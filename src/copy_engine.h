@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -224,6 +225,9 @@ private:
     std::vector<std::string> m_move_dirs;
     std::vector<MadeDir> m_made_dirs;
     std::map<std::pair<uint64_t, uint64_t>, LinkedInode> m_written_inodes;
+    // Scan thread only: inodes met with more than one link. A move removes names as it goes, so a
+    // later name of the same file may show a single link and must still be linked, not copied.
+    std::set<std::pair<uint64_t, uint64_t>> m_scan_linked;
     std::string m_device_summary;
     std::atomic<int64_t> m_retried{0};
     std::atomic<int64_t> m_cloned{0};
