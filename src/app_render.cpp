@@ -233,8 +233,13 @@ void App::draw_all(cairo_t* cr, int width, int height) {
 void App::draw_all(cairo_t*) {
     const Layout& l = m_layout;
     fill_rect(0, 0, l.width, l.height, m_palette.window);
+    draw_header(l.header_y, l.width);
     draw_pane(m_left, false, l.left_x, l.pane_y, l.left_w, l.pane_h);
     draw_pane(m_right, true, l.right_x, l.pane_y, l.right_w, l.pane_h);
+    draw_bridge(l.bridge_x, l.pane_y, l.bridge_w, l.pane_h);
+    draw_status_bar(l.status_y, l.width);
+    draw_menu_bar();
+    if (m_open_menu >= 0) draw_open_menu();
     if (m_open_drive_picker == 0 || m_open_drive_picker == 1) {
         bool right = m_open_drive_picker == 1;
         m_drive_popup_pass = true;
@@ -242,6 +247,7 @@ void App::draw_all(cairo_t*) {
         draw_drive_bar(pane_for(right), right, right ? l.right_x : l.left_x, l.pane_y + 28,
                        right ? l.right_w : l.left_w);
     }
+    if (m_context_menu) draw_context_menu();
 }
 
 void App::set_color(const std::string& colour, double alpha) {
