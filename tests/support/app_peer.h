@@ -63,6 +63,22 @@ public:
     bool& drag_target_right() { return m_app.m_drag_target_right; }
     int& drag_row() { return m_app.m_drag_row; }
 
+    // Menus, header, bridge and status bar.
+    int& open_menu() { return m_app.m_open_menu; }
+    int& menu_hover_item() { return m_app.m_menu_hover_item; }
+    bool& context_menu() { return m_app.m_context_menu; }
+    bool& column_menu() { return m_app.m_column_menu; }
+    double& context_x() { return m_app.m_context_x; }
+    double& context_y() { return m_app.m_context_y; }
+    bool& context_right() { return m_app.m_context_right; }
+    std::vector<Action>& context_actions() { return m_app.m_context_actions; }
+    double& mouse_x() { return m_app.m_mouse_x; }
+    double& mouse_y() { return m_app.m_mouse_y; }
+    double menu_title_x(int index) { return m_app.menu_title_x(index); }
+    menu_model::ContextInfo context_info(bool right) const { return m_app.context_info(right); }
+    std::string& flash_text() { return m_app.m_flash_text; }
+    double& flash_until() { return m_app.m_flash_until; }
+
     // Primitives, callable while cr() is set.
     void set_color(const std::string& c, double a) { m_app.set_color(c, a); }
     void fill_rect(double x, double y, double w, double h, const std::string& c, double a = 1) {
