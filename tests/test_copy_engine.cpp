@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -1013,7 +1014,9 @@ struct ChildResult {
 };
 
 // Runs `argv` with extra environment entries; standard output is captured, standard input is empty.
-ChildResult run_child(const std::vector<std::string>& argv, const std::vector<std::string>& env_extra) {
+// With `interrupt_after`, the child gets SIGINT once that many seconds have passed.
+ChildResult run_child(const std::vector<std::string>& argv, const std::vector<std::string>& env_extra,
+                      double interrupt_after = -1) {
     ChildResult r;
     int pipefd[2];
     if (pipe(pipefd) != 0) return r;
@@ -1034,10 +1037,17 @@ ChildResult run_child(const std::vector<std::string>& argv, const std::vector<st
         _exit(127);
     }
     close(pipefd[1]);
+    std::thread interrupter;
+    if (interrupt_after >= 0)
+        interrupter = std::thread([pid, interrupt_after] {
+            std::this_thread::sleep_for(std::chrono::duration<double>(interrupt_after));
+            kill(pid, SIGINT);
+        });
     char buf[4096];
     ssize_t n;
     while ((n = read(pipefd[0], buf, sizeof buf)) > 0)
         r.out.append(buf, static_cast<size_t>(n));
+    if (interrupter.joinable()) interrupter.join();
     close(pipefd[0]);
     int status = 0;
     waitpid(pid, &status, 0);
@@ -1218,6 +1228,26 @@ TEST(Tool, UsageErrorsExitWithTwo) {
         ChildResult r = run_child(argv, {});
         EXPECT_EQ(2, r.status) << ::testing::PrintToString(args);
     }
+}
+
+TEST(Tool, SigintCancelsAndLeavesNothingPartial) {
+    TempDir tmp("engine-sigint");
+    testsupport::make_dir(tmp.sub("dst"));
+    write_pattern(tmp.sub("stuck.bin"), 3 << 20, 4);
+    std::string original = testsupport::read_file(tmp.sub("stuck.bin"));
+    std::vector<std::string> env = preload_env("engine_block_read");
+    env.push_back("TAVRIN_BLOCK_PATH=stuck.bin");
+    env.push_back("XDG_CONFIG_HOME=" + tmp.sub("config"));
+    // The read hangs, so the copy is surely under way when the interrupt comes.
+    ChildResult r = run_child({build_path("tavrin-copy"), tmp.sub("stuck.bin"), tmp.sub("dst")}, env, 0.5);
+    SCOPED_TRACE(r.out);
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.out.find("\"cancelled\":true"));
+    EXPECT_EQ(0, json_number(r.out, "files_copied"));
+    EXPECT_EQ(1, json_number(r.out, "files_cancelled"));
+    EXPECT_EQ(0, json_number(r.out, "failures_total"));
+    EXPECT_EQ(1u, scan_tree(tmp.sub("dst")).size()) << "nothing left in the target";
+    EXPECT_EQ(original, testsupport::read_file(tmp.sub("stuck.bin")));
 }
 
 // Re-run of this suite inside a child with a shim that makes reading one file hang until a signal.
