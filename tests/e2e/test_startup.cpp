@@ -232,3 +232,15 @@ TEST(Startup, StartFoldersAreRecentAndIdleTicksWriteNoSettings) {
     EXPECT_TRUE(testsupport::exists(t.config_file("settings.json")));
     EXPECT_FALSE(testsupport::exists(t.config_file("recent.txt.tmp")));
 }
+
+TEST(Startup, StoredLanguageIsUsedAndLogged) {
+    for (const char* code : {"ar", "de", "zh_TW"}) {
+        Tavrin t;
+        t.put_config("settings.json", std::string("{\n  \"language\": \"") + code + "\",\n  \"theme\": \"dark\"\n}\n");
+        ASSERT_TRUE(t.start());
+        EXPECT_TRUE(t.wait_log(std::string("language ") + code + ", theme dark")) << t.log();
+        t.signal(SIGTERM);
+        EXPECT_EQ(t.wait_exit(5), 0);
+        EXPECT_NE(t.settings().find(std::string("\"language\": \"") + code + "\""), std::string::npos);
+    }
+}
