@@ -40,7 +40,10 @@ TEST(Format, Bytes) {
     std::vector<Case> cases = {
         {"en", 0, "0 B", "0 B"},
         {"en", 1, "1 B", "1 B"},
+        // Byte counts are shown as plain digits in every language: "1023 B", never "1,023 B".
         {"en", 1023, "1023 B", "1023 B"},
+        {"en", 1000, "1000 B", "1000 B"},
+        {"fr", 1023, "1023 B", "1023 B"},
         {"en", -5, "0 B", "0 B"},
         {"en", std::numeric_limits<int64_t>::min(), "0 B", "0 B"},
         {"en", 1024, "1 KB", "1 KB"},
