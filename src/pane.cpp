@@ -43,7 +43,7 @@ std::vector<std::string> Pane::selected_names() const {
     if (m_selected_count == 0) return names;
     names.reserve(m_selected_count);
     for (int i = 0; i < count(); ++i)
-        if (is_selected(i)) names.push_back(m_listing.entries[i].name);
+        if (is_selected(i)) names.push_back(m_listing.entries[i].disk_name());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -52,12 +52,15 @@ void Pane::reselect(const std::vector<std::string>& names) {
     reset_selection();
     if (names.empty()) return;
     for (int i = 0; i < count(); ++i)
-        if (std::binary_search(names.begin(), names.end(), m_listing.entries[i].name)) set_selected(i, true);
+        if (std::binary_search(names.begin(), names.end(), m_listing.entries[i].disk_name()))
+            set_selected(i, true);
 }
 
+// Rows are told apart by their stored names: two names that are not UTF-8 can repair to the same shown
+// name, and a selection carried by the shown name would then grow to the other file too.
 int Pane::find_name(const std::string& name) const {
     for (int i = 0; i < count(); ++i)
-        if (m_listing.entries[i].name == name) return i;
+        if (m_listing.entries[i].disk_name() == name) return i;
     return -1;
 }
 
@@ -67,7 +70,7 @@ void Pane::clamp_cursor() {
 }
 
 std::string Pane::rename_name() const {
-    return valid_row(m_rename_index) ? m_listing.entries[m_rename_index].name : std::string();
+    return valid_row(m_rename_index) ? m_listing.entries[m_rename_index].disk_name() : std::string();
 }
 
 void Pane::follow_rename(const std::string& name) {
@@ -108,7 +111,7 @@ void Pane::apply_filter() {
 }
 
 void Pane::reload(bool show_hidden) {
-    if (m_wanted_name.empty() && valid_row(m_cursor)) m_wanted_name = m_listing.entries[m_cursor].name;
+    if (m_wanted_name.empty() && valid_row(m_cursor)) m_wanted_name = m_listing.entries[m_cursor].disk_name();
     const std::vector<std::string> selected = selected_names();
     const std::string renamed = rename_name();
 
@@ -285,7 +288,8 @@ int Pane::select_pattern(const std::string& pattern, bool deselect) {
 void Pane::set_sort_order(const dir_lister::SortOrder& order) {
     m_sort = order;
     const std::vector<std::string> selected = selected_names();
-    const std::string at_cursor = valid_row(m_cursor) ? m_listing.entries[m_cursor].name : std::string();
+    const std::string at_cursor =
+        valid_row(m_cursor) ? m_listing.entries[m_cursor].disk_name() : std::string();
     const std::string renamed = rename_name();
     dir_lister::sort(m_listing.entries, m_sort);
     reselect(selected);

@@ -36,7 +36,8 @@ public:
     int history_pos() const { return m_history_pos; }
     bool can_go_back() const { return m_history_pos > 0; }
     bool can_go_forward() const { return m_history_pos + 1 < static_cast<int>(m_history.size()); }
-    // The row the next reload puts the cursor on (for example a file just created or renamed).
+    // The row the next reload puts the cursor on (for example a file just created or renamed), by the name
+    // as stored on disk.
     void remember_cursor_name(const std::string& name) { m_wanted_name = name; }
 
     void navigate_to(const std::string& path, bool show_hidden);
@@ -88,7 +89,7 @@ private:
     void set_selected(int index, bool on);
     void reset_selection();
     void apply_filter();
-    // Marks the rows whose names are in `names` (sorted) as selected.
+    // Marks the rows whose stored names are in `names` (sorted) as selected.
     void reselect(const std::vector<std::string>& names);
     std::vector<std::string> selected_names() const;
     int find_name(const std::string& name) const;

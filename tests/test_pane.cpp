@@ -655,6 +655,42 @@ TEST(PaneActions, PathsUseTheStoredNameOfAFileWhoseNameIsNotUtf8) {
     EXPECT_EQ(pane.selected_paths(), (std::vector<std::string>{dir.sub(stored), dir.sub("plain")}));
 }
 
+// Two stored names that are not UTF-8 repair to the same shown name; a selection, the cursor or go_up
+// that looked rows up by the shown name would pick the wrong file, or both.
+TEST(PaneReload, RowsWhoseNamesAreNotUtf8AreToldApartByTheirStoredNames) {
+    TempDir dir("pane");
+    const std::string e_latin1 = "caf\xe9.txt", e_grave = "caf\xe8.txt", folder = "d\xff";
+    testsupport::write_file(dir.sub(e_latin1), "x");
+    testsupport::write_file(dir.sub(e_grave), "y");
+    testsupport::make_dir(dir.sub(folder));
+    auto row_of = [](const Pane& pane, const std::string& stored) {
+        for (int i = 0; i < static_cast<int>(pane.entries().size()); ++i)
+            if (pane.entries()[i].disk_name() == stored) return i;
+        return -1;
+    };
+    struct Case {
+        std::string selected, cursor;
+    };
+    const std::vector<Case> cases = {{e_latin1, e_grave}, {e_grave, e_latin1}};
+    for (const Case& c : cases) {
+        Pane pane;
+        pane.navigate_to(dir.path(), false);
+        ASSERT_EQ(pane.entries().size(), 4u);
+        pane.toggle_selection(row_of(pane, c.selected));
+        pane.set_cursor(row_of(pane, c.cursor), false);
+        pane.reload(false);
+        EXPECT_EQ(pane.selected_paths(), std::vector<std::string>{dir.sub(c.selected)}) << "reload";
+        EXPECT_EQ(pane.entries()[pane.cursor()].disk_name(), c.cursor) << "reload";
+        pane.set_sort_order({SortKey::Name, false, false});
+        EXPECT_EQ(pane.selected_paths(), std::vector<std::string>{dir.sub(c.selected)}) << "sort";
+        EXPECT_EQ(pane.entries()[pane.cursor()].disk_name(), c.cursor) << "sort";
+    }
+    Pane pane;
+    pane.navigate_to(dir.sub(folder), false);
+    pane.go_up(false);
+    EXPECT_EQ(pane.entries()[pane.cursor()].disk_name(), folder) << "go_up lands on the folder just left";
+}
+
 struct RenameStart {
     const char* name;
     size_t caret;
