@@ -255,7 +255,7 @@ void App::build_window() {
     } else if (!geo.valid) {
         center_on_current_monitor(1100, 720);
     } else {
-        int w = std::max(geo.width, kMinWidth), h = std::max(geo.height, kMinHeight);
+        int w = std::max(geo.saved_width, kMinWidth), h = std::max(geo.saved_height, kMinHeight);
         gtk_window_set_default_size(GTK_WINDOW(m_window), w, h);
         if (geo.maximized) {
             gtk_window_maximize(GTK_WINDOW(m_window));

@@ -166,7 +166,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "centred at 410,180 (1100x720) on monitor 1920x1080+0+0"},
         GeometryCase{
             "SavedSizeAndPosition", geometry_json(1300, 760, 40, 50), {}, 1300, 760, 40, 50, nullptr},
-        GeometryCase{"SavedTooSmall", geometry_json(800, 500, 10, 10), {}, 1100, 720, 10, 10, nullptr},
+        GeometryCase{"SavedTooSmall", geometry_json(800, 500, 10, 10), {}, 1000, 700, 10, 10, nullptr},
         GeometryCase{"SavedOffEveryMonitor",
                      geometry_json(1200, 800, 5000, 4000),
                      {},
