@@ -322,6 +322,14 @@ private:
     menu_model::ContextInfo context_info(bool right) const;
     // Left edge of the menu bar title `index` (titles are laid out from x 10 without gaps).
     double menu_title_x(int index);
+    // What action_enabled judges by, taken once when many rows or buttons ask in one frame: finding the
+    // selection walks the whole folder.
+    struct ActionTarget {
+        std::vector<const FsEntry*> entries;
+        bool has_selection = false;
+    };
+    ActionTarget action_target();
+    static bool action_enabled_for(Action action, const ActionTarget& target, std::string* why);
 
     int m_open_menu = -1;
     int m_menu_hover_item = -1;

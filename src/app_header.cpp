@@ -185,6 +185,7 @@ void App::draw_open_menu() {
     rounded_rect(x + 0.5, y + 0.5, w - 1, h - 1, 4);
     cairo_stroke(m_cr);
 
+    const ActionTarget target = action_target();
     double cy = y + 6;
     for (const auto& item : menu.items) {
         if (item.separator) {
@@ -193,7 +194,7 @@ void App::draw_open_menu() {
             continue;
         }
         const auto action = static_cast<Action>(item.action);
-        const bool enabled = action_enabled(action);
+        const bool enabled = action_enabled_for(action, target, nullptr);
         const double c = cy + kRowH / 2;
         if (enabled && item.action == m_menu_hover_item)
             fill_rounded(x + 3, cy, w - 6, kRowH, 3, m_palette.menu_hover);

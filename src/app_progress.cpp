@@ -233,18 +233,20 @@ void App::draw_bridge(double x, double y, double w, double h) {
         cairo_pattern_destroy(p);
     }
 
+    const ActionTarget target = action_target();
+    auto enabled_now = [&](Action action) { return action_enabled_for(action, target, nullptr); };
     std::vector<BridgeButton> buttons;
     buttons.push_back({"bridge.copy", Glyph::CopyArrows, Hit::BridgeCopy, m_palette.target_tint,
-                       action_enabled(Action::CopyToOther), false});
+                       enabled_now(Action::CopyToOther), false});
     buttons.push_back({"bridge.move", Glyph::MoveArrow, Hit::BridgeMove, m_palette.warn,
-                       action_enabled(Action::MoveToOther), false});
+                       enabled_now(Action::MoveToOther), false});
     if (menu_model::action_supported(Action::PackToOther))
         buttons.push_back({"bridge.pack", Glyph::PackArrow, Hit::BridgePack, m_palette.archive_text,
-                           action_enabled(Action::PackToOther), false});
+                           enabled_now(Action::PackToOther), false});
     buttons.push_back(
         {"bridge.search", Glyph::Magnifier, Hit::BridgeSearch, m_palette.secondary, true, true});
-    buttons.push_back({"bridge.hex", Glyph::Bytes, Hit::BridgeHex, m_palette.accent,
-                       action_enabled(Action::ViewHex), true});
+    buttons.push_back(
+        {"bridge.hex", Glyph::Bytes, Hit::BridgeHex, m_palette.accent, enabled_now(Action::ViewHex), true});
     if (menu_model::action_supported(Action::OpenTerminal))
         buttons.push_back(
             {"bridge.terminal", Glyph::Terminal, Hit::BridgeTerminal, m_palette.exec_text, true, true});
@@ -253,7 +255,7 @@ void App::draw_bridge(double x, double y, double w, double h) {
     buttons.push_back(
         {"bridge.new_folder", Glyph::Plus, Hit::BridgeNewFolder, m_palette.exec_text, true, true});
     buttons.push_back({"bridge.delete", Glyph::Cross, Hit::BridgeDelete, m_palette.danger,
-                       action_enabled(Action::Delete), true});
+                       enabled_now(Action::Delete), true});
     buttons.push_back({"nav.trash", Glyph::Trash, Hit::BridgeTrash, m_palette.secondary, true, true});
 
     const double n = static_cast<double>(buttons.size());
