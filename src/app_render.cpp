@@ -14,6 +14,7 @@
 #include <cmath>
 #include <map>
 #include <tuple>
+#include <unordered_map>
 
 namespace {
 
@@ -39,46 +40,92 @@ const char* const kOverlayNames[] = {
 };
 static_assert(std::size(kOverlayNames) == size_t(App::Overlay::Licenses) + 1);
 
-// One pango layout serves all text of a frame; only its font and text change per call. It belongs to
-// the cairo context it was made for: a marker attached to that context drops it when the context dies,
-// so a new context that happens to reuse the old address never inherits a stale layout.
-struct TextLayout {
-    cairo_t* cr = nullptr;
-    PangoLayout* layout = nullptr;
-    // Font descriptions by (family, size in pango units, bold); building one per call costs more than
-    // the text itself in a frame of many short cells.
-    std::map<std::tuple<std::string, int, bool>, PangoFontDescription*> fonts;
+// Shaping text is the dearest part of a frame, and consecutive frames draw nearly the same texts (the same
+// rows, labels and cells). So every text keeps its shaped layout for a while: a two-generation cache that
+// drops the older generation whenever the newer one is full, which holds the texts of the last frame or two
+// and bounds memory. All layouts share one pango context; it is brought up to date with the cairo context
+// (surface font options and transformation) whenever a frame or another context comes along, and pango
+// re-lays out cached layouts by itself when that changed anything.
+struct LayoutKey {
+    std::string text;
+    const PangoFontDescription* font = nullptr;
+    int width = -1; // pango units; -1 when not ellipsized
 
-    void release_layout() {
-        if (layout) g_object_unref(layout);
-        layout = nullptr;
-        cr = nullptr;
-    }
-    ~TextLayout() {
-        release_layout();
-        for (auto& [key, desc] : fonts)
-            pango_font_description_free(desc);
+    bool operator==(const LayoutKey&) const = default;
+};
+
+struct LayoutKeyHash {
+    size_t operator()(const LayoutKey& k) const {
+        size_t h = std::hash<std::string>()(k.text);
+        h ^= std::hash<const void*>()(k.font) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+        h ^= std::hash<int>()(k.width) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+        return h;
     }
 };
 
-TextLayout& text_cache() {
-    static TextLayout cache;
+using LayoutMap = std::unordered_map<LayoutKey, PangoLayout*, LayoutKeyHash>;
+
+constexpr size_t kLayoutsPerGeneration = 1500;
+constexpr size_t kMaxFonts = 256;
+
+void release_all(LayoutMap& map) {
+    for (auto& [key, layout] : map)
+        g_object_unref(layout);
+    map.clear();
+}
+
+struct TextCache {
+    PangoContext* context = nullptr;
+    cairo_t* cr = nullptr; // the context `context` was last updated for
+    LayoutMap current, previous;
+    // Font descriptions by (family, size in pango units, bold): layouts are keyed by these pointers.
+    std::map<std::tuple<std::string, int, bool>, PangoFontDescription*> fonts;
+
+    void drop_layouts() {
+        release_all(current);
+        release_all(previous);
+    }
+    ~TextCache() {
+        drop_layouts();
+        for (auto& [key, desc] : fonts)
+            pango_font_description_free(desc);
+        if (context) g_object_unref(context);
+    }
+};
+
+TextCache& text_cache() {
+    static TextCache cache;
     return cache;
 }
 
-cairo_user_data_key_t g_layout_key;
+// Attached to the cairo context the pango context was updated for: a new context that happens to get the
+// old one's address must not be taken for it.
+cairo_user_data_key_t g_context_key;
 
 void on_context_destroyed(void*) {
-    text_cache().release_layout();
+    text_cache().cr = nullptr;
 }
 
-PangoFontDescription* font_for(const std::string& family, double size, bool bold) {
-    TextLayout& tc = text_cache();
+// Brings the shared pango context in line with `cr` (font options, scale).
+void refresh_text_context(cairo_t* cr) {
+    TextCache& tc = text_cache();
+    if (!tc.context) tc.context = pango_font_map_create_context(pango_cairo_font_map_get_default());
+    pango_cairo_update_context(cr, tc.context);
+    if (tc.cr != cr) {
+        tc.cr = cr;
+        cairo_set_user_data(cr, &g_context_key, &tc, &on_context_destroyed);
+    }
+}
+
+const PangoFontDescription* font_for(const std::string& family, double size, bool bold) {
+    TextCache& tc = text_cache();
     int units = int(std::lround(size * PANGO_SCALE));
     auto key = std::make_tuple(family, units, bold);
     auto it = tc.fonts.find(key);
     if (it != tc.fonts.end()) return it->second;
-    if (tc.fonts.size() > 256) {
+    if (tc.fonts.size() >= kMaxFonts) {
+        // Layouts are keyed by description pointers; they go together.
+        tc.drop_layouts();
         for (auto& [k, desc] : tc.fonts)
             pango_font_description_free(desc);
         tc.fonts.clear();
@@ -91,17 +138,11 @@ PangoFontDescription* font_for(const std::string& family, double size, bool bold
     return desc;
 }
 
-// The layout for `cr`, set up with the font and text of one call. Never returns null for a live context.
-PangoLayout* layout_for(cairo_t* cr, const std::string& text, double size, bool bold, bool mono) {
-    TextLayout& tc = text_cache();
-    if (tc.cr != cr || !tc.layout) {
-        tc.release_layout();
-        tc.layout = pango_cairo_create_layout(cr);
-        // A file name may hold a line break; show it as a glyph on the one line a row has.
-        pango_layout_set_single_paragraph_mode(tc.layout, TRUE);
-        tc.cr = cr;
-        cairo_set_user_data(cr, &g_layout_key, &tc, &on_context_destroyed);
-    }
+// The shaped layout of one text in one font, ellipsized at the end to `width` layout units when width > 0.
+PangoLayout* layout_for(cairo_t* cr, const std::string& text, double size, bool bold, bool mono,
+                        double width = -1) {
+    TextCache& tc = text_cache();
+    if (tc.cr != cr || !tc.context) refresh_text_context(cr);
     std::string family;
     if (mono) {
         family = I18n::mono_font_family();
@@ -109,18 +150,36 @@ PangoLayout* layout_for(cairo_t* cr, const std::string& text, double size, bool 
         family = SettingsStore::instance().get().font_family;
         if (family.empty()) family = I18n::instance().ui_font_family();
     }
-    pango_layout_set_font_description(tc.layout, font_for(family, size, bold));
-    pango_layout_set_width(tc.layout, -1);
-    pango_layout_set_ellipsize(tc.layout, PANGO_ELLIPSIZE_NONE);
+    LayoutKey key{text, font_for(family, size, bold), width > 0 ? int(width * PANGO_SCALE) : -1};
+    if (auto it = tc.current.find(key); it != tc.current.end()) return it->second;
+    if (auto it = tc.previous.find(key); it != tc.previous.end()) {
+        PangoLayout* layout = it->second;
+        tc.previous.erase(it);
+        tc.current.emplace(std::move(key), layout);
+        return layout;
+    }
+    PangoLayout* layout = pango_layout_new(tc.context);
+    // A file name may hold a line break; show it as a glyph on the one line a row has.
+    pango_layout_set_single_paragraph_mode(layout, TRUE);
+    pango_layout_set_font_description(layout, key.font);
     // Names are sanitised when listed, but nothing that reaches the screen may carry invalid UTF-8:
     // pango would complain and draw boxes.
-    if (su::is_valid_utf8(text))
-        pango_layout_set_text(tc.layout, text.data(), int(text.size()));
-    else {
+    if (su::is_valid_utf8(text)) {
+        pango_layout_set_text(layout, text.data(), int(text.size()));
+    } else {
         std::string clean = su::sanitize_utf8(text);
-        pango_layout_set_text(tc.layout, clean.data(), int(clean.size()));
+        pango_layout_set_text(layout, clean.data(), int(clean.size()));
     }
-    return tc.layout;
+    if (key.width > 0) {
+        pango_layout_set_width(layout, key.width);
+        pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
+    }
+    if (tc.current.size() >= kLayoutsPerGeneration) {
+        release_all(tc.previous);
+        tc.previous.swap(tc.current);
+    }
+    tc.current.emplace(std::move(key), layout);
+    return layout;
 }
 
 void layout_size(PangoLayout* layout, double& w, double& h) {
@@ -222,8 +281,8 @@ void App::draw_all(cairo_t* cr, int width, int height) {
     m_frame_bg = BgTask::instance().snapshot();
     m_hits.clear();
     m_cr = cr;
-    // The layout's pango context must know the scale, or text would be measured for the wrong size.
-    pango_cairo_update_layout(cr, layout_for(cr, std::string(), 12.5, false, false));
+    // Text must be shaped for this context's scale and font options.
+    refresh_text_context(cr);
     m_layout = compute_layout(width / m_ui_scale, height / m_ui_scale);
     draw_all(cr);
     cairo_restore(cr);
@@ -232,7 +291,20 @@ void App::draw_all(cairo_t* cr, int width, int height) {
 
 void App::draw_all(cairo_t*) {
     const Layout& l = m_layout;
-    fill_rect(0, 0, l.width, l.height, m_palette.window);
+    if (l.pane_h > 0 && l.left_w > 0 && l.right_w > 0) {
+        // The panes paint their whole rectangles opaquely; leaving them out of the window fill spares
+        // most of a full-screen fill per frame and gives the same pixels.
+        set_color(m_palette.window);
+        cairo_rectangle(m_cr, 0, 0, l.width, l.height);
+        cairo_rectangle(m_cr, l.left_x, l.pane_y, l.left_w, l.pane_h);
+        cairo_rectangle(m_cr, l.right_x, l.pane_y, l.right_w, l.pane_h);
+        cairo_save(m_cr);
+        cairo_set_fill_rule(m_cr, CAIRO_FILL_RULE_EVEN_ODD);
+        cairo_fill(m_cr);
+        cairo_restore(m_cr);
+    } else {
+        fill_rect(0, 0, l.width, l.height, m_palette.window);
+    }
     draw_header(l.header_y, l.width);
     draw_pane(m_left, false, l.left_x, l.pane_y, l.left_w, l.pane_h);
     draw_pane(m_right, true, l.right_x, l.pane_y, l.right_w, l.pane_h);
@@ -321,8 +393,7 @@ double App::draw_text_clipped(const std::string& text, double x, double y, doubl
     layout_size(layout, w, h);
     double used = w;
     if (w > max_w) {
-        pango_layout_set_width(layout, int(max_w * PANGO_SCALE));
-        pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
+        layout = layout_for(m_cr, text, size, bold, mono, max_w);
         used = max_w;
     }
     set_color(colour, 1.0);
