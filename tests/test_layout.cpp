@@ -250,6 +250,43 @@ TEST_F(LayoutTest, HitAndOverlayNames) {
         EXPECT_EQ(App::overlay_name(App::Overlay(value)), name) << value;
 }
 
+// Ink columns of the row band [y0, y1) within [x0, x1): the first and one past the last column that differ
+// from the colour at (x0, y0).
+std::pair<int, int> ink_columns(Canvas& c, int x0, int x1, int y0, int y1) {
+    uint32_t bg = c.raw(x0, y0);
+    int first = -1, last = -1;
+    for (int x = x0; x < x1; ++x)
+        for (int y = y0; y < y1; ++y)
+            if (c.raw(x, y) != bg) {
+                if (first < 0) first = x;
+                last = x + 1;
+                break;
+            }
+    return {first, last};
+}
+
+TEST_F(LayoutTest, TextFollowsTheScaleFromFrameToFrameAndBack) {
+    Canvas a(1200, 800), c(1200, 800), b(2400, 1600);
+    a.draw(app);
+    SettingsStore::instance().mutable_get().font_scale = 200;
+    b.draw(app);
+    SettingsStore::instance().mutable_get().font_scale = 100;
+    c.draw(app);
+    // Same state, same scale: the very same pixels, whatever was shaped in between (the panes and the
+    // bridge; the header band animates with the clock).
+    int differing = 0;
+    for (int y = 94; y < 800; ++y)
+        for (int x = 0; x < 1200; ++x)
+            differing += a.raw(x, y) != c.raw(x, y);
+    EXPECT_EQ(differing, 0);
+    // The banner label ("SOURCE", from x 16) is twice as wide at twice the scale.
+    auto [a0, a1] = ink_columns(a, 8, 200, 94 + 4, 94 + 24);
+    auto [b0, b1] = ink_columns(b, 16, 400, 2 * (94 + 4), 2 * (94 + 24));
+    ASSERT_GT(a1 - a0, 20);
+    EXPECT_NEAR(double(b1 - b0) / double(a1 - a0), 2.0, 0.15);
+    EXPECT_NEAR(b0, 2 * a0, 3);
+}
+
 // Primitives draw into a plain canvas with the frame's context set by hand.
 class PrimitiveTest : public LayoutTest {
 protected:
