@@ -1,12 +1,11 @@
 #include "bookmarks.h"
 
+#include "fs_ops.h"
 #include "logger.h"
 #include "paths.h"
 #include "strutil.h"
 
-#include <cstdio>
 #include <fstream>
-#include <unistd.h>
 
 namespace bookmarks {
 
@@ -27,23 +26,6 @@ std::string name_for(const std::string& path) {
         if (ch == '\t' || ch == '\n' || ch == '\r') ch = ' ';
     }
     return name;
-}
-
-// Writes the whole content to path + ".tmp" and renames it over path, so the file is either the old
-// one or the new one. Bookmarks change rarely and are precious, so the data is synced before the rename.
-bool write_replacing(const std::string& path, const std::string& content) {
-    const std::string tmp = path + ".tmp";
-    std::FILE* file = std::fopen(tmp.c_str(), "w");
-    if (!file) return false;
-    bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-    ok = std::fflush(file) == 0 && ok;
-    ok = ok && ::fsync(fileno(file)) == 0;
-    ok = std::fclose(file) == 0 && ok;
-    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -76,7 +58,9 @@ void save() {
     std::string content;
     for (const auto& bookmark : g_list)
         content += bookmark.name + '\t' + bookmark.path + '\n';
-    write_replacing(file_path(), content);
+    // The file is either the old list or the new one. Bookmarks change rarely and are precious, so the
+    // data is synced before the rename.
+    fsops::write_file_replacing(file_path(), content, true);
 }
 
 const std::vector<Bookmark>& all() {

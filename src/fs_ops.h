@@ -49,6 +49,14 @@ std::string make_symlink(const std::string& target, const std::string& link_path
 std::string make_hardlink(const std::string& existing, const std::string& link_path);
 std::string read_link(const std::string& path, std::string& target_out);
 
+// The whole content of a file into content_out (left alone on failure, so an unreadable file is not
+// mistaken for an empty one).
+std::string read_file(const std::string& path, std::string& content_out);
+// Writes content to path + ".tmp" and renames it over path, so path holds either the old content or
+// the new, never a mix. With `sync` the data reaches the disk before the rename (a power cut then cannot
+// leave an empty file). On failure the old file is untouched and no ".tmp" stays behind.
+std::string write_file_replacing(const std::string& path, const std::string& content, bool sync);
+
 // Whatever is at link_path (a file or a link, not a folder) is replaced in one step by the new link: the
 // link is made under a temporary name beside it and renamed over, so the old entry stays until the new
 // one exists.

@@ -490,6 +490,48 @@ std::string read_link(const std::string& path, std::string& target_out) {
     }
 }
 
+std::string read_file(const std::string& path, std::string& content_out) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.ok()) return fail(path);
+    std::string text;
+    char buf[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fail(path);
+        }
+        text.append(buf, static_cast<size_t>(n));
+    }
+    content_out = std::move(text);
+    return "";
+}
+
+std::string write_file_replacing(const std::string& path, const std::string& content, bool sync) {
+    const std::string tmp = path + ".tmp";
+    // A leftover ".tmp" from a crash is simply overwritten: it never held anything the user saved.
+    Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!fd.ok()) return fail(tmp);
+    std::string msg;
+    size_t off = 0;
+    while (off < content.size()) {
+        const ssize_t n = ::write(fd.get(), content.data() + off, content.size() - off);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            msg = n < 0 ? fail(tmp) : fail_with(tmp, EIO);
+            break;
+        }
+        off += static_cast<size_t>(n);
+    }
+    if (msg.empty() && sync && ::fsync(fd.get()) != 0) msg = fail(tmp);
+    // close() is where network file systems report writes that failed late.
+    if (fd.close_checked() != 0 && msg.empty()) msg = fail(tmp);
+    if (msg.empty() && ::rename(tmp.c_str(), path.c_str()) != 0) msg = fail(path);
+    if (!msg.empty()) ::unlink(tmp.c_str());
+    return msg;
+}
+
 std::string replace_with_symlink(const std::string& target, const std::string& link_path) {
     std::string temp;
     if (make_beside(link_path, temp,

@@ -1,10 +1,10 @@
 #include "recent.h"
 
+#include "fs_ops.h"
 #include "logger.h"
 #include "paths.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <sys/stat.h>
 
@@ -56,19 +56,8 @@ void save() {
     // mid-write leaves the previous list instead of a truncated one. No fsync; the list is cheap to lose
     // on a power cut and syncing on every folder change would stall navigation on slow disks.
     const std::string path = file_path();
-    const std::string tmp = path + ".tmp";
-    std::FILE* file = std::fopen(tmp.c_str(), "w");
-    if (!file) {
+    if (!fsops::write_file_replacing(path, content, false).empty())
         Log::instance().warnf("recent: cannot write %s", path.c_str());
-        return;
-    }
-    bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-    ok = std::fflush(file) == 0 && ok;
-    ok = std::fclose(file) == 0 && ok;
-    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        Log::instance().warnf("recent: cannot write %s", path.c_str());
-    }
 }
 
 void add(const std::string& path) {

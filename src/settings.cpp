@@ -1,16 +1,13 @@
 #include "settings.h"
 
 #include "archive_ops.h"
+#include "fs_ops.h"
 #include "i18n.h"
 #include "paths.h"
 
 #include <array>
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -320,27 +317,6 @@ template <typename S> auto column_flag(S& s, ColumnId id) -> decltype(&s.show_si
     return nullptr;
 }
 
-// The whole file, or nothing when it cannot be opened or read (a directory in its place, an I/O error):
-// an unreadable file must leave the record alone rather than look like an empty one.
-std::optional<std::string> read_whole_file(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::string text;
-    char buf[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ::close(fd);
-            return std::nullopt;
-        }
-        text.append(buf, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return text;
-}
-
 } // namespace
 
 SettingsStore& SettingsStore::instance() {
@@ -353,33 +329,17 @@ std::string SettingsStore::path() const {
 }
 
 void SettingsStore::load() {
-    const auto text = read_whole_file(path());
-    if (!text) return;
-    apply(Reader(*text), m_settings);
+    // An unreadable file (a directory in its place, an I/O error) leaves the record alone rather than
+    // look like an empty one.
+    std::string text;
+    if (!fsops::read_file(path(), text).empty()) return;
+    apply(Reader(std::move(text)), m_settings);
 }
 
 bool SettingsStore::save() const {
-    const std::string content = serialize(m_settings);
-    const std::string final_path = path();
-    const std::string tmp_path = final_path + ".tmp";
-
-    std::FILE* file = std::fopen(tmp_path.c_str(), "w");
-    if (!file) return false;
-    bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-    ok = std::fflush(file) == 0 && ok;
     // Settings change only on user actions, so syncing is cheap and keeps a power cut right after the
     // rename from leaving an empty file behind.
-    ok = ok && ::fsync(fileno(file)) == 0;
-    ok = std::fclose(file) == 0 && ok;
-    if (!ok) {
-        std::remove(tmp_path.c_str());
-        return false;
-    }
-    if (std::rename(tmp_path.c_str(), final_path.c_str()) != 0) {
-        std::remove(tmp_path.c_str());
-        return false;
-    }
-    return true;
+    return fsops::write_file_replacing(path(), serialize(m_settings), true).empty();
 }
 
 bool column_enabled(const Settings& settings, ColumnId id) {

@@ -1,14 +1,12 @@
 #include "window_manager.h"
 
+#include "fs_ops.h"
 #include "paths.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <optional>
-#include <unistd.h>
 
 namespace {
 
@@ -34,27 +32,6 @@ int lookup_int(const std::string& text, const char* key, int fallback) {
     return static_cast<int>(value);
 }
 
-// The whole file, or nothing when it cannot be opened or read (so a directory in its place is "nothing
-// saved", not an empty geometry).
-std::optional<std::string> read_whole_file(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::string text;
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ::close(fd);
-            return std::nullopt;
-        }
-        text.append(buf, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return text;
-}
-
 } // namespace
 
 WindowManager& WindowManager::instance() {
@@ -68,9 +45,9 @@ std::string WindowManager::path() const {
 
 WindowGeometry WindowManager::load() const {
     WindowGeometry geometry;
-    const auto contents = read_whole_file(path());
-    if (!contents) return geometry;
-    const std::string& text = *contents;
+    // A directory in its place or an unreadable file is "nothing saved", not an empty geometry.
+    std::string text;
+    if (!fsops::read_file(path(), text).empty()) return geometry;
 
     geometry.x = lookup_int(text, "x", kNoPosition);
     geometry.y = lookup_int(text, "y", kNoPosition);
@@ -95,15 +72,7 @@ void WindowManager::save(int x, int y, int width, int height, bool maximized) co
     if (len <= 0 || static_cast<size_t>(len) >= sizeof text) return;
 
     // Written on every configure event, so no fsync here: the rename alone keeps a crash of the program
-    // from leaving a half-written file, and losing the last move on a power cut costs nothing.
-    const std::string final_path = path();
-    const std::string tmp_path = final_path + ".tmp";
-    std::FILE* file = std::fopen(tmp_path.c_str(), "w");
-    if (!file) return;
-    const bool written = std::fwrite(text, 1, static_cast<size_t>(len), file) == static_cast<size_t>(len);
-    const bool flushed = std::fflush(file) == 0;
-    const bool closed = std::fclose(file) == 0;
-    if (!(written && flushed && closed) || std::rename(tmp_path.c_str(), final_path.c_str()) != 0) {
-        std::remove(tmp_path.c_str());
-    }
+    // from leaving a half-written file, and losing the last move on a power cut costs nothing. A failure
+    // only loses the geometry, so it is not reported.
+    fsops::write_file_replacing(path(), std::string(text, static_cast<size_t>(len)), false);
 }

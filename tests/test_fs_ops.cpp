@@ -339,6 +339,92 @@ TEST(FsOpsLinks, ReplaceKeepsTheOldEntryUntilTheNewOneExists) {
     EXPECT_EQ(listing, "folder\nnew\nold\nsrc\n");
 }
 
+TEST(FsOpsWholeFiles, WriteReplacingPutsTheNewContentInWhole) {
+    struct Case {
+        const char* name;
+        const char* old_content;  // null: no file before
+        std::string leftover_tmp; // a ".tmp" from an earlier crash, or empty for none
+        std::string content;
+        bool sync;
+    };
+    const std::vector<Case> cases = {
+        {"new file", nullptr, "", "hello\n", false},
+        {"new file, synced", nullptr, "", "hello\n", true},
+        {"shorter than before", "a much longer old content\n", "", "short", true},
+        {"longer than before", "old", "", std::string(100000, 'y'), false},
+        {"empty", "old content", "", "", true},
+        {"bytes with NUL", "old", "", std::string("a\0b\xff", 4), false},
+        {"over a larger leftover tmp", "old", std::string(50000, 'x'), "fresh", true},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string path = dir.sub("store.txt");
+        if (c.old_content) write_file(path, c.old_content);
+        if (!c.leftover_tmp.empty()) write_file(path + ".tmp", c.leftover_tmp);
+        EXPECT_EQ(fsops::write_file_replacing(path, c.content, c.sync), "") << c.name;
+        EXPECT_EQ(testsupport::read_file(path), c.content) << c.name;
+        EXPECT_FALSE(fsops::exists(path + ".tmp")) << c.name;
+    }
+}
+
+TEST(FsOpsWholeFiles, FailedWriteLeavesTheOldFileAndNoTemporary) {
+    for (bool sync : {false, true}) {
+        TempDir dir;
+        const std::string path = dir.sub("store.txt");
+        write_file(path, "old");
+        // The temporary file lands on a device that is always full, so the data cannot be written.
+        ASSERT_EQ(symlink("/dev/full", (path + ".tmp").c_str()), 0);
+        EXPECT_EQ(fsops::write_file_replacing(path, std::string(70000, 'n'), sync),
+                  sys(path + ".tmp", ENOSPC))
+            << "sync " << sync;
+        EXPECT_EQ(fsops::last_error_code(), ENOSPC);
+        EXPECT_EQ(testsupport::read_file(path), "old") << "sync " << sync;
+        EXPECT_FALSE(fsops::exists(path + ".tmp")) << "sync " << sync;
+    }
+
+    // A folder where the file should be: the rename fails, the folder stays and the temporary goes.
+    TempDir dir;
+    testsupport::make_dir(dir.sub("store.txt"));
+    EXPECT_EQ(fsops::write_file_replacing(dir.sub("store.txt"), "x", false),
+              sys(dir.sub("store.txt"), EISDIR));
+    EXPECT_TRUE(fsops::stat_path(dir.sub("store.txt")).is_dir);
+    EXPECT_FALSE(fsops::exists(dir.sub("store.txt.tmp")));
+}
+
+TEST(FsOpsWholeFiles, UnwritableFolderForAnUnprivilegedUser) {
+    TempDir dir;
+    chmod(dir.path().c_str(), 0755); // readable by others, not writable
+    const std::string path = dir.sub("store.txt");
+    write_file(path, "old", 0666);
+    const std::string got = as_nobody([&] { return fsops::write_file_replacing(path, "new", true); });
+    EXPECT_EQ(got, sys(path + ".tmp", EACCES));
+    EXPECT_EQ(testsupport::read_file(path), "old");
+    EXPECT_FALSE(fsops::exists(path + ".tmp"));
+}
+
+TEST(FsOpsWholeFiles, ReadFileWholeOrLeavesTheOutputAlone) {
+    TempDir dir;
+    std::string big;
+    for (int i = 0; i < 5000; ++i)
+        big += std::to_string(i) + (i % 7 == 0 ? std::string(1, '\0') : "\n");
+    write_file(dir.sub("big"), big);
+    write_file(dir.sub("empty"), "");
+    testsupport::make_dir(dir.sub("folder"));
+
+    std::string out = "stale";
+    EXPECT_EQ(fsops::read_file(dir.sub("big"), out), "");
+    EXPECT_EQ(out, big) << "larger than one read, with NUL bytes";
+    EXPECT_EQ(fsops::read_file(dir.sub("empty"), out), "");
+    EXPECT_EQ(out, "");
+
+    const std::vector<std::pair<std::string, int>> failures = {{"missing", ENOENT}, {"folder", EISDIR}};
+    for (const auto& [rel, code] : failures) {
+        out = "kept";
+        EXPECT_EQ(fsops::read_file(dir.sub(rel), out), sys(dir.sub(rel), code)) << rel;
+        EXPECT_EQ(out, "kept") << rel;
+    }
+}
+
 TEST(FsOpsSpace, FreeAndTotalOfASmallTmpfs) {
     auto tmp = testsupport::ScopedMount::tmpfs("1m");
     SKIP_UNLESS_MOUNTED(tmp);
