@@ -635,6 +635,78 @@ INSTANTIATE_TEST_SUITE_P(Palettes, RenderMenuColours,
                                            PaletteCase{"dark_150", true, 150}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(RenderMenus, HeaderShowsHowFarRunningWorkHasGot) {
+    // Five units below the band's top nothing but the background and the work tint is painted.
+    const Palette& pal = peer.palette();
+    const Rgb fill = rgb_of(pal.progress_fill_2);
+    const Rgb band = header_band(pal, 5.5 / 64);
+    struct Case {
+        const char* name;
+        copy_engine::Progress copy;
+        BgTask::Status task;
+        std::vector<double> tinted; // x positions and the alpha of the tint there
+        std::vector<double> alphas;
+        std::vector<double> plain;
+    };
+    auto copy_of = [](int64_t files_done, int64_t files_total, int64_t bytes_done, int64_t bytes_total,
+                      bool scanning, double elapsed) {
+        copy_engine::Progress p;
+        p.running = true;
+        p.scanning = scanning;
+        p.files_done = files_done;
+        p.files_total = files_total;
+        p.bytes_done = bytes_done;
+        p.bytes_total = bytes_total;
+        p.elapsed_seconds = elapsed;
+        return p;
+    };
+    BgTask::Status counting;
+    counting.running = true;
+    counting.title = "Deleting";
+    counting.done = 30;
+    counting.total = 40;
+    // At t = 0 the pulse is half way: the fill's alpha is 0.16 + 0.16 * 0.5.
+    const std::vector<Case> cases = {
+        {"bytes decide when known",
+         copy_of(9, 10, 500, 1000, false, 0),
+         {},
+         {100, 500},
+         {0.24, 0.24},
+         {700, 1100}},
+        {"files when no byte total",
+         copy_of(1, 4, 0, 0, false, 0),
+         {},
+         {100, 200},
+         {0.24, 0.24},
+         {400, 1100}},
+        // Scanning: a band 420 wide whose left edge is at fmod(2 * 260, 1620) - 420 = 100, brightest in
+        // its middle (310).
+        {"scanning sweeps", copy_of(0, 0, 0, 0, true, 2.0), {}, {310}, {0.22}, {40, 700, 1100}},
+        {"background task with a total", {}, counting, {100, 800}, {-1, -1}, {1000}},
+    };
+    Canvas canvas(1200, 800);
+    canvas.draw(app);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        peer.frame_copy() = c.copy;
+        peer.frame_bg() = c.task;
+        repaint(canvas);
+        const int y = int(app.layout().header_y + 5);
+        for (size_t i = 0; i < c.tinted.size(); ++i) {
+            const Rgb px = canvas.rgb(int(c.tinted[i]), y);
+            if (c.alphas[i] >= 0) {
+                EXPECT_LE(colour_distance(px, mix(fill, band, c.alphas[i])), 3) << "x " << c.tinted[i];
+            } else {
+                // The background task runs on the wall clock, so only "tinted at all" is certain.
+                EXPECT_GT(colour_distance(px, band), 8) << "x " << c.tinted[i];
+            }
+        }
+        for (double x : c.plain)
+            EXPECT_LE(colour_distance(canvas.rgb(int(x), y), band), 2) << "x " << x;
+    }
+    EXPECT_TRUE(canvas.write_png(out_dir() + "/menus_header_task.png"));
+}
+
 TEST_F(RenderMenus, StatusFlashHidesTheSelectionAndSidePills) {
     const Palette& pal = peer.palette();
     peer.pane(false).set_cursor(row_of("a.txt"), true);
