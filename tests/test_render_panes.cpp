@@ -10,6 +10,7 @@
 #include <pango/pangocairo.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -539,6 +540,102 @@ TEST_F(RenderPanes, LinksShowTheirTargetAfterAnArrowInTheLinkColours) {
             for (int x = 10; x < end; ++x)
                 best = std::min(best, colour_distance(canvas.rgb(x, y), rgb_of(c.colour)));
         EXPECT_LE(best, 24);
+    }
+}
+
+// Smallest distance of any pixel of the band to `colour`.
+int closest(Canvas& c, int x0, int y0, int x1, int y1, const std::string& colour) {
+    int best = 255;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x)
+            best = std::min(best, colour_distance(c.rgb(x, y), rgb_of(colour)));
+    return best;
+}
+
+TEST_F(RenderPanes, UnreadableFolderShowsTheErrorAndAnEmptyListSaysSo) {
+    peer.pane(false).navigate_to(dir.sub("missing"), true);
+    ASSERT_FALSE(peer.pane(false).error().empty());
+    // The root folder has no parent row, so a filter that matches nothing leaves no row at all.
+    peer.pane(true).navigate_to("/", true);
+    peer.pane(true).set_filter("no-such-name-qqqzzz", true);
+    ASSERT_EQ(peer.pane(true).count(), 0);
+    Canvas canvas(1200, 800);
+    canvas.draw(app);
+    const Palette& p = peer.palette();
+    EXPECT_TRUE(find(Hit::PaneRow, false).empty());
+    EXPECT_TRUE(find(Hit::PaneRow, true).empty());
+    EXPECT_NE(find_one(Hit::PaneBackground, 0, false), nullptr);
+    // The path bar still shows where the pane is.
+    auto segs = find(Hit::PathSegment, false);
+    ASSERT_FALSE(segs.empty());
+    EXPECT_EQ(segs.back().label, "missing");
+
+    const int list_top = 208;
+    EXPECT_GT(ink(canvas, 10, list_top + 20, 300, list_top + 36, p.pane_active), 30);
+    EXPECT_LE(closest(canvas, 10, list_top + 20, 300, list_top + 36, p.danger), 24);
+    EXPECT_GT(ink(canvas, 10, list_top + 41, 500, list_top + 55, p.pane_active), 20);
+    EXPECT_LE(closest(canvas, 10, list_top + 41, 500, list_top + 55, p.secondary), 24);
+    // The right pane (search bar shown, so its list starts 28 lower) says "empty" in the dim colour.
+    const int right_top = list_top + 28;
+    EXPECT_GT(ink(canvas, 652, right_top + 20, 900, right_top + 36, p.pane), 10);
+    EXPECT_LE(closest(canvas, 652, right_top + 20, 900, right_top + 36, p.dim), 24);
+}
+
+TEST_F(RenderPanes, EditingAndDraggingStatesShowInTheirColours) {
+    const Palette& p = peer.palette();
+    const int py = 94 + 62; // path bar top
+    struct Case {
+        const char* name;
+        std::function<void()> setup;
+        int x, y;
+        Rgb expected;
+    };
+    const std::vector<Case> cases = {
+        {"path editor outline", [&] { peer.path_edit() = 0; }, 279, py + 1, rgb_of(p.accent)},
+        {"path editor face", [&] { peer.path_edit() = 0; }, 540, py + 13, rgb_of(p.control)},
+        {"edit button while editing", [&] { peer.path_edit() = 0; }, 518 + 4, 126 + 20, rgb_of(p.accent)},
+        {"path error outline", [&] { peer.path_edit() = 0, peer.path_error() = "No such folder"; }, 279,
+         py + 1, rgb_of(p.danger)},
+        {"path error strip", [&] { peer.path_edit() = 0, peer.path_error() = "No such folder"; }, 540,
+         py + 26 + 10, rgb_of(p.danger_bg)},
+
+        {"drop target frame",
+         [&] { peer.drag_active() = true, peer.drag_inside() = true, peer.drag_target_right() = true; },
+         642 + 2, 500, rgb_of(p.ok)},
+        {"folder row under a drop",
+         [&] { peer.drag_active() = true, peer.drag_target_right() = false, peer.drag_row() = 1; }, 500,
+         208 + 24 + 12, mix(rgb_of(p.ok), rgb_of(p.row_alt), 0.3)},
+        {"rename box face",
+         [&] {
+             peer.pane(false).set_cursor(row_index("a.txt"), true);
+             peer.pane(false).begin_rename();
+         },
+         200, 208 + 24 * row_index("a.txt") + 12, rgb_of(p.control)},
+        {"hovered drive picker",
+         [&] { peer.hover() = App::HitRect{10, 126, 502, 26, Hit::DrivePicker, 0, true, "", false, false}; },
+         642 + 300, 126 + 3, rgb_of(p.control_hover)},
+        {"picker of the other side not hovered",
+         [&] { peer.hover() = App::HitRect{10, 126, 502, 26, Hit::DrivePicker, 0, true, "", false, false}; },
+         300, 126 + 3, rgb_of(p.control)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        peer.path_edit() = -1;
+        peer.path_error().clear();
+        peer.drag_active() = peer.drag_inside() = false;
+        peer.drag_row() = -1;
+        peer.hover().reset();
+        peer.pane(false).cancel_rename();
+        c.setup();
+        Canvas canvas(1200, 800);
+        canvas.draw(app);
+        EXPECT_LE(colour_distance(canvas.rgb(c.x, c.y), c.expected), 2)
+            << canvas.hex(c.x, c.y) << " expected " << rgb_to_hex(c.expected);
+        if (peer.path_edit() == 0) {
+            // The editor replaces the segments.
+            EXPECT_TRUE(find(Hit::PathSegment, false).empty());
+            EXPECT_TRUE(find(Hit::PathBar, false).empty());
+        }
     }
 }
 
