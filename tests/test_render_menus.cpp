@@ -513,6 +513,45 @@ TEST_F(RenderMenus, BridgeButtonsCarryTheDirectionAndOnlyEnabledOnesRegister) {
     }
 }
 
+// Runs in a fresh process (support is decided once per process): 0 when the frame's bridge shows exactly
+// the expected buttons.
+[[noreturn]] void expect_bridge(App& app, const std::vector<Hit>& expected) {
+    Canvas canvas(1200, 800);
+    canvas.draw(app);
+    std::vector<Hit> got;
+    for (const auto& h : app.hits())
+        if (h.what >= Hit::BridgeCopy && h.what <= Hit::BridgeTrash) got.push_back(h.what);
+    if (got != expected) {
+        for (Hit h : got)
+            fprintf(stderr, "%s ", App::hit_name(h));
+        fprintf(stderr, "\n");
+        _exit(1);
+    }
+    _exit(0);
+}
+
+TEST_F(RenderMenus, BridgeLeavesOutPackAndTerminalWhereTheSystemLacksThem) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    peer.pane(false).set_cursor(row_of("a.txt"), true);
+    const std::string path = getenv("PATH");
+    testsupport::TempDir empty("nobin");
+    setenv("PATH", empty.path().c_str(), 1);
+    EXPECT_EXIT(
+        expect_bridge(app, {Hit::BridgeCopy, Hit::BridgeMove, Hit::BridgeSearch, Hit::BridgeHex,
+                            Hit::BridgeRefresh, Hit::BridgeNewFolder, Hit::BridgeDelete, Hit::BridgeTrash}),
+        ::testing::ExitedWithCode(0), "");
+    // In a snap the pack button stays: the command explains why no archiver can be reached.
+    setenv("SNAP", "/snap/tavrin/1", 1);
+    setenv("SNAP_NAME", "tavrin", 1);
+    EXPECT_EXIT(expect_bridge(app, {Hit::BridgeCopy, Hit::BridgeMove, Hit::BridgePack, Hit::BridgeSearch,
+                                    Hit::BridgeHex, Hit::BridgeRefresh, Hit::BridgeNewFolder,
+                                    Hit::BridgeDelete, Hit::BridgeTrash}),
+                ::testing::ExitedWithCode(0), "");
+    unsetenv("SNAP");
+    unsetenv("SNAP_NAME");
+    setenv("PATH", path.c_str(), 1);
+}
+
 TEST_F(RenderMenus, BridgeColumnIsCentredAndOverflowsWhenThePaneIsShort) {
     peer.pane(false).set_cursor(row_of("a.txt"), true);
     struct Case {
