@@ -598,7 +598,6 @@ TEST_F(RenderPanes, EditingAndDraggingStatesShowInTheirColours) {
          py + 1, rgb_of(p.danger)},
         {"path error strip", [&] { peer.path_edit() = 0, peer.path_error() = "No such folder"; }, 540,
          py + 26 + 10, rgb_of(p.danger_bg)},
-
         {"drop target frame",
          [&] { peer.drag_active() = true, peer.drag_inside() = true, peer.drag_target_right() = true; },
          642 + 2, 500, rgb_of(p.ok)},
