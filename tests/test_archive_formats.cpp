@@ -1,5 +1,6 @@
 #include "archive_ops.h"
 
+#include "child.h"
 #include "logger.h"
 #include "temp_dir.h"
 
@@ -13,47 +14,12 @@
 #include <vector>
 
 using archive_ops::Format;
+// The tool caches are process-wide and filled once, so every scenario that controls which tools exist
+// runs in a child process of its own.
+using testsupport::Checks;
+using testsupport::in_child;
 
 namespace {
-
-// The tool caches are process-wide and filled once, so every scenario that controls which tools exist
-// runs in a child process of its own. The child returns its mismatches as text; empty means all held.
-std::string in_child(const std::function<std::string()>& body) {
-    int fds[2];
-    if (pipe(fds) != 0) return "pipe failed";
-    const pid_t pid = fork();
-    if (pid < 0) return "fork failed";
-    if (pid == 0) {
-        close(fds[0]);
-        const std::string report = body();
-        size_t done = 0;
-        while (done < report.size()) {
-            const ssize_t n = write(fds[1], report.data() + done, report.size() - done);
-            if (n <= 0) break;
-            done += static_cast<size_t>(n);
-        }
-        _exit(0);
-    }
-    close(fds[1]);
-    std::string report;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0)
-        report.append(buf, static_cast<size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) report += "child did not exit cleanly";
-    return report;
-}
-
-// Collects mismatches inside a child.
-struct Checks {
-    std::string failures;
-    void expect(bool ok, const std::string& what) {
-        if (!ok) failures += what + "\n";
-    }
-};
 
 // The real program's path, looked up with the test's own PATH.
 std::string resolved(const std::string& name) {
@@ -89,10 +55,7 @@ class ArchiveFormats : public ::testing::Test {
 protected:
     void SetUp() override {
         // The log lives in the configuration directory; keep it out of the real home.
-        setenv("XDG_CONFIG_HOME", m_config.path().c_str(), 1);
-        setenv("HOME", m_config.path().c_str(), 1);
-        unsetenv("SUDO_USER");
-        unsetenv("PKEXEC_UID");
+        testsupport::use_home(m_config.path(), m_config.path());
     }
     testsupport::TempDir m_config{"config"};
 };

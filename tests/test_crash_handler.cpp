@@ -2,7 +2,10 @@
 // and what the report says. This file has its own main(): when the handler starts this test program as
 // the notice process ("--crash-notice=..."), it records what it was given instead of running the tests.
 #include "crash_handler.h"
+
+#include "child.h"
 #include "temp_dir.h"
+#include "xserver.h"
 
 #include <gtest/gtest.h>
 
@@ -36,6 +39,8 @@ using Clock = std::chrono::steady_clock;
 using testsupport::exists;
 using testsupport::read_file;
 using testsupport::TempDir;
+using testsupport::wait_bounded;
+using testsupport::XServer;
 
 constexpr const char* kMarkerEnv = "TAVRIN_TEST_NOTICE_MARKER";
 
@@ -79,22 +84,6 @@ volatile int g_depth_limit = INT_MAX;
 }
 
 // ---- child processes -----------------------------------------------------------------------------
-
-std::optional<int> wait_bounded(pid_t pid, Clock::duration limit) {
-    const auto deadline = Clock::now() + limit;
-    for (;;) {
-        int status = 0;
-        pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid) return status;
-        if (r < 0 && errno != EINTR) return std::nullopt;
-        if (Clock::now() >= deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-}
 
 struct CrashEnv {
     std::optional<std::string> xdg_runtime_dir; // nullopt: unset
@@ -444,49 +433,6 @@ TEST(CrashNotice, WithoutDisplayPrintsTheMessage) {
         std::string::npos)
         << r.err;
 }
-
-class XServer {
-public:
-    XServer() {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) return;
-        m_pid = fork();
-        if (m_pid == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGKILL);
-            const std::string fd = std::to_string(dup(fds[1]));
-            int devnull = open("/dev/null", O_RDWR);
-            dup2(devnull, 1);
-            dup2(devnull, 2);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-noreset", "-screen", "0",
-                   "800x600x24", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (number.find('\n') == std::string::npos && Clock::now() < deadline) {
-            pollfd p{fds[0], POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) continue;
-            char buf[32];
-            ssize_t n = read(fds[0], buf, sizeof buf);
-            if (n <= 0) break;
-            number.append(buf, static_cast<size_t>(n));
-        }
-        close(fds[0]);
-        if (auto nl = number.find('\n'); nl != std::string::npos) m_display = ":" + number.substr(0, nl);
-    }
-    ~XServer() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            wait_bounded(m_pid, std::chrono::seconds(5));
-        }
-    }
-    const std::string& display() const { return m_display; }
-
-private:
-    pid_t m_pid = -1;
-    std::string m_display;
-};
 
 std::string sh(const std::string& display, const std::string& command) {
     return testsupport::capture("DISPLAY=" + display + " " + command + " 2>/dev/null");

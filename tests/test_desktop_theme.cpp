@@ -3,7 +3,10 @@
 // under test also runs in a forked child, so each case gets a fresh bus connection and fresh GTK state and
 // this process never starts GLib's threads (which would make the later forks unsafe).
 #include "desktop_theme.h"
+
+#include "child.h"
 #include "temp_dir.h"
+#include "xserver.h"
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
@@ -30,102 +33,14 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using testsupport::Child;
+using testsupport::read_until;
+using testsupport::spawn_and_read_line;
+using testsupport::wait_bounded;
 
 constexpr const char* kPortalName = "org.freedesktop.portal.Desktop";
 constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
 constexpr const char* kControlInterface = "org.tavrin.test.PortalControl";
-
-// Reads from `fd` until `stop` says enough, EOF, or the deadline.
-std::string read_until(int fd, Clock::duration limit, const std::function<bool(const std::string&)>& stop) {
-    std::string data;
-    const auto deadline = Clock::now() + limit;
-    while (!stop(data)) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) break;
-        pollfd p{fd, POLLIN, 0};
-        int n = poll(&p, 1, static_cast<int>(left));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        char buf[512];
-        ssize_t got = read(fd, buf, sizeof buf);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        data.append(buf, static_cast<std::size_t>(got));
-    }
-    return data;
-}
-
-// Waits for `pid` at most `limit`; kills it when it overstays. Returns the wait status or nullopt.
-std::optional<int> wait_bounded(pid_t pid, Clock::duration limit) {
-    const auto deadline = Clock::now() + limit;
-    for (;;) {
-        int status = 0;
-        pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid) return status;
-        if (r < 0 && errno != EINTR) return std::nullopt;
-        if (Clock::now() >= deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-}
-
-// A child process that is killed and reaped when the object dies.
-class Child {
-public:
-    Child() = default;
-    explicit Child(pid_t pid) : m_pid(pid) {}
-    Child(Child&& o) noexcept : m_pid(o.m_pid) { o.m_pid = -1; }
-    Child& operator=(Child&& o) noexcept {
-        stop();
-        m_pid = o.m_pid;
-        o.m_pid = -1;
-        return *this;
-    }
-    ~Child() { stop(); }
-    pid_t pid() const { return m_pid; }
-    void stop() {
-        if (m_pid <= 0) return;
-        kill(m_pid, SIGTERM);
-        if (!wait_bounded(m_pid, std::chrono::seconds(3))) ADD_FAILURE() << "child " << m_pid << " hung";
-        m_pid = -1;
-    }
-
-private:
-    pid_t m_pid = -1;
-};
-
-// Starts `argv` with a pipe open in the child, whose number replaces "@FD@" in the arguments (for
-// --print-address / -displayfd), and waits for the first line written to it.
-std::pair<Child, std::string> spawn_and_read_line(std::vector<std::string> argv) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return {};
-    pid_t pid = fork();
-    if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        int keep = dup(fds[1]); // without O_CLOEXEC, so it survives the exec
-        for (auto& a : argv)
-            if (auto at = a.find("@FD@"); at != a.npos) a.replace(at, 4, std::to_string(keep));
-        int devnull = open("/dev/null", O_RDWR);
-        dup2(devnull, 0);
-        dup2(devnull, 1);
-        dup2(devnull, 2);
-        std::vector<char*> args;
-        for (auto& a : argv)
-            args.push_back(a.data());
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string line = read_until(fds[0], std::chrono::seconds(10),
-                                  [](const std::string& s) { return s.find('\n') != s.npos; });
-    close(fds[0]);
-    if (auto nl = line.find('\n'); nl != line.npos) line.resize(nl);
-    return {Child(pid), line};
-}
 
 // What the stand-in answers to Read("org.freedesktop.appearance", "color-scheme").
 struct PortalBehaviour {
@@ -354,11 +269,9 @@ protected:
         ASSERT_FALSE(address.empty()) << "dbus-daemon did not start";
         s_bus = std::make_unique<Child>(std::move(bus));
         s_address = address;
-        auto [x, display] = spawn_and_read_line(
-            {"Xvfb", "-displayfd", "@FD@", "-nolisten", "tcp", "-noreset", "-screen", "0", "640x480x24"});
-        ASSERT_FALSE(display.empty()) << "Xvfb did not start";
-        s_x = std::make_unique<Child>(std::move(x));
-        s_display = ":" + display;
+        s_x = std::make_unique<testsupport::XServer>("640x480x24");
+        ASSERT_TRUE(s_x->ok()) << "Xvfb did not start";
+        s_display = s_x->display();
     }
     void SetUp() override {
         ASSERT_FALSE(s_address.empty()) << "no session bus for this suite";
@@ -373,14 +286,14 @@ protected:
 
     static std::unique_ptr<testsupport::TempDir> s_dir;
     static std::unique_ptr<Child> s_bus;
-    static std::unique_ptr<Child> s_x;
+    static std::unique_ptr<testsupport::XServer> s_x;
     static std::string s_address;
     static std::string s_display;
 };
 
 std::unique_ptr<testsupport::TempDir> DesktopTheme::s_dir;
 std::unique_ptr<Child> DesktopTheme::s_bus;
-std::unique_ptr<Child> DesktopTheme::s_x;
+std::unique_ptr<testsupport::XServer> DesktopTheme::s_x;
 std::string DesktopTheme::s_address;
 std::string DesktopTheme::s_display;
 

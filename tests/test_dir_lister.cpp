@@ -1,4 +1,6 @@
 #include "dir_lister.h"
+
+#include "child.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -128,28 +130,10 @@ std::string current_group() {
 // Runs fn in a child process that has given up root for "nobody", and returns the text fn produced.
 // Rights only matter without root, and the test suite itself runs as root.
 std::string as_nobody(const std::function<std::string()>& fn) {
-    int fds[2];
-    if (pipe(fds) != 0) return "pipe failed";
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
-        std::string out = fn();
-        ssize_t ignored = write(fds[1], out.data(), out.size());
-        (void)ignored;
-        _exit(0);
-    }
-    close(fds[1]);
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0)
-        out.append(buf, size_t(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "child failed";
-    return out;
+    return testsupport::in_child([&] {
+        if (!testsupport::drop_to_nobody()) _exit(3);
+        return fn();
+    });
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "fs_ops.h"
 
+#include "child.h"
 #include "fs_mounts.h"
 #include "temp_dir.h"
 
@@ -30,35 +31,7 @@ std::string sys(const std::string& path, int code) {
 // Runs `fn` in a child process that has dropped to the user "nobody" and returns its result; tests run
 // as root, which the permission checks would otherwise never refuse.
 std::string as_nobody(const std::function<std::string()>& fn) {
-    struct passwd* pw = getpwnam("nobody");
-    if (!pw) return "<no user nobody>";
-    uid_t uid = pw->pw_uid;
-    gid_t gid = pw->pw_gid;
-    int p[2];
-    if (pipe(p) != 0) return "<pipe>";
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(p[0]);
-        std::string out = "<setuid failed>";
-        if (setgroups(0, nullptr) == 0 && setgid(gid) == 0 && setuid(uid) == 0) out = fn();
-        size_t off = 0;
-        while (off < out.size()) {
-            ssize_t n = write(p[1], out.data() + off, out.size() - off);
-            if (n <= 0) break;
-            off += size_t(n);
-        }
-        _exit(0);
-    }
-    close(p[1]);
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(p[0], buf, sizeof buf)) > 0)
-        out.append(buf, size_t(n));
-    close(p[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return out;
+    return testsupport::in_child([&] { return testsupport::drop_to_nobody() ? fn() : "<setuid failed>"; });
 }
 
 uid_t nobody_uid() {

@@ -1,6 +1,8 @@
 #include "i18n.h"
 #include "i18n_data.h"
 
+#include "child.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -404,33 +406,15 @@ TEST_F(I18nTest, EveryTextOfEveryLanguageFormatsWithItsArguments) {
 // with exactly the given variables so that neither the test runner's environment nor earlier
 // cases leak in.
 std::string detect_in_child(const std::map<std::string, std::string>& env) {
-    int fds[2];
-    if (pipe(fds) != 0) return "pipe failed";
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
+    return testsupport::in_child([&] {
         for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"})
             unsetenv(name);
         for (const auto& [name, value] : env)
             setenv(name.c_str(), value.c_str(), 1);
         std::string code = I18n::detect_system_language();
         I18n::instance().set_language("auto");
-        code += " " + I18n::instance().effective_language();
-        ssize_t ignored = write(fds[1], code.data(), code.size());
-        (void)ignored;
-        _exit(0);
-    }
-    close(fds[1]);
-    std::string result;
-    char buf[64];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0)
-        result.append(buf, static_cast<size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "child failed";
-    return result;
+        return code + " " + I18n::instance().effective_language();
+    });
 }
 
 TEST(I18nDetect, SystemLanguageFromTheEnvironment) {
@@ -472,11 +456,7 @@ TEST(I18nDetect, SystemLanguageFromTheEnvironment) {
 
 TEST(I18nDetect, AutoFollowsTheEnvironmentOnEveryResolve) {
     // GLib caches the language list per thread but must notice a changed environment.
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
+    const std::string result = testsupport::in_child([] {
         for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"})
             unsetenv(name);
         std::string seen;
@@ -485,20 +465,8 @@ TEST(I18nDetect, AutoFollowsTheEnvironmentOnEveryResolve) {
         seen += I18n::instance().effective_language() + " ";
         setenv("LANG", "ja_JP.UTF-8", 1);
         I18n::instance().set_language("auto");
-        seen += I18n::instance().effective_language() + " " + I18n::instance().language();
-        ssize_t ignored = write(fds[1], seen.data(), seen.size());
-        (void)ignored;
-        _exit(0);
-    }
-    close(fds[1]);
-    std::string result;
-    char buf[64];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0)
-        result.append(buf, static_cast<size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
+        return seen + I18n::instance().effective_language() + " " + I18n::instance().language();
+    });
     EXPECT_EQ(result, "de ja auto");
 }
 

@@ -36,10 +36,7 @@ public:
             s_home = m_dir->path();
             setenv("TAVRIN_LOG_TEST_HOME", s_home.c_str(), 1);
         }
-        setenv("HOME", s_home.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (s_home + "/config").c_str(), 1);
-        unsetenv("SUDO_USER");
-        unsetenv("PKEXEC_UID");
+        testsupport::use_home(s_home, s_home + "/config");
     }
     void TearDown() override { m_dir.reset(); }
 

@@ -1,5 +1,6 @@
 #include "pane.h"
 
+#include "child.h"
 #include "strutil.h"
 #include "temp_dir.h"
 
@@ -136,26 +137,21 @@ TEST(PaneNavigate, FolderWithoutRightsShowsPermissionDenied) {
     testsupport::make_dir(dir.sub("closed"), 0700);
     testsupport::write_file(dir.sub("closed/secret"), "x");
     testsupport::write_file(dir.sub("open"), "x");
-    pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0) _exit(10);
+    const int code = testsupport::run_in_child([&] {
+        if (!testsupport::drop_to_nobody()) return 10;
         Pane pane;
         pane.navigate_to(dir.path(), false);
-        if (pane.entries().size() != 3) _exit(11);
+        if (pane.entries().size() != 3) return 11;
         pane.set_cursor(1, true);
         pane.navigate_to(dir.sub("closed"), false);
-        if (pane.path() != dir.sub("closed")) _exit(12);
-        if (pane.listing().error_code != EACCES || pane.error().empty()) _exit(13);
-        if (!pane.entries().empty() || pane.cursor() != 0 || pane.has_selection()) _exit(14);
+        if (pane.path() != dir.sub("closed")) return 12;
+        if (pane.listing().error_code != EACCES || pane.error().empty()) return 13;
+        if (!pane.entries().empty() || pane.cursor() != 0 || pane.has_selection()) return 14;
         pane.go_back(false);
-        if (pane.path() != dir.path() || pane.entries().size() != 3) _exit(15);
-        _exit(0);
-    }
-    int status = -1;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "10 setuid, 11 first read, 12 path, 13 error, 14 rows, 15 back";
+        if (pane.path() != dir.path() || pane.entries().size() != 3) return 15;
+        return 0;
+    });
+    EXPECT_EQ(code, 0) << "-1 no clean exit, 10 setuid, 11 first read, 12 path, 13 error, 14 rows, 15 back";
 }
 
 TEST(PaneNavigate, LeavingTheRootDoesNotCarryItsFirstRowIntoTheNextFolder) {

@@ -1,5 +1,6 @@
 #include "paths.h"
 
+#include "child.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -108,7 +109,7 @@ bool mount_tmpfs(Mismatches& m, const char* where, const char* options) {
 }
 
 bool drop_to_nobody(Mismatches& m) {
-    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) {
+    if (!testsupport::drop_to_nobody()) {
         m.fail("drop privileges");
         return false;
     }
@@ -117,17 +118,13 @@ bool drop_to_nobody(Mismatches& m) {
 
 // Whether this machine lets us make mount namespaces (root in most containers); probed once.
 bool mount_namespaces_work() {
-    static const bool works = [] {
-        pid_t pid = fork();
-        if (pid == 0) {
-            bool ok = unshare(CLONE_NEWNS) == 0 &&
-                      mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-                      mount("tavrin-test", "/mnt", "tmpfs", 0, nullptr) == 0;
-            _exit(ok ? 0 : 1);
-        }
-        int status = 0;
-        return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    }();
+    static const bool works = testsupport::run_in_child([] {
+                                  const bool ok =
+                                      unshare(CLONE_NEWNS) == 0 &&
+                                      mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                                      mount("tavrin-test", "/mnt", "tmpfs", 0, nullptr) == 0;
+                                  return ok ? 0 : 1;
+                              }) == 0;
     return works;
 }
 

@@ -1,4 +1,5 @@
 #include "bookmarks.h"
+#include "child.h"
 #include "logger.h"
 #include "recent.h"
 #include "temp_dir.h"
@@ -15,56 +16,15 @@
 
 namespace {
 
+// The bookmark and recent lists are loaded once per process, so every scenario runs in a child process
+// of its own.
+using testsupport::Checks;
+using testsupport::in_child;
+
 using testsupport::exists;
 using testsupport::make_dir;
 using testsupport::read_file;
 using testsupport::write_file;
-
-// The bookmark and recent lists are loaded once per process, so every scenario runs in a child process
-// of its own. The child returns its mismatches as text; empty means everything held.
-std::string in_child(const std::function<std::string()>& body) {
-    int fds[2];
-    if (pipe(fds) != 0) return "pipe failed";
-    const pid_t pid = fork();
-    if (pid < 0) return "fork failed";
-    if (pid == 0) {
-        close(fds[0]);
-        const std::string report = body();
-        size_t done = 0;
-        while (done < report.size()) {
-            const ssize_t n = write(fds[1], report.data() + done, report.size() - done);
-            if (n <= 0) break;
-            done += static_cast<size_t>(n);
-        }
-        _exit(0);
-    }
-    close(fds[1]);
-    std::string report;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0)
-        report.append(buf, static_cast<size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) report += "child did not exit cleanly";
-    return report;
-}
-
-// Drops root inside a child so that directory permissions apply again.
-bool become_nobody() {
-    return setgid(65534) == 0 && setuid(65534) == 0;
-}
-
-struct Checks {
-    std::string failures;
-    void expect(bool ok, const std::string& what) {
-        if (!ok) failures += what + "\n";
-    }
-    template <typename T> void equal(const T& got, const T& want, const std::string& what) {
-        if (!(got == want)) failures += what + "\n";
-    }
-};
 
 bool log_has(const std::string& text) {
     for (const auto& entry : Log::instance().recent()) {
@@ -83,10 +43,7 @@ std::vector<std::string> bookmark_paths() {
 class SavedPlaces : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("XDG_CONFIG_HOME", m_root.path().c_str(), 1);
-        setenv("HOME", m_root.path().c_str(), 1);
-        unsetenv("SUDO_USER");
-        unsetenv("PKEXEC_UID");
+        testsupport::use_home(m_root.path(), m_root.path());
         m_config = m_root.sub("Tavrin");
         make_dir(m_config, 0755);
         chmod(m_root.path().c_str(), 0755);
@@ -226,7 +183,7 @@ TEST_F(SavedPlaces, GeometrySaveIntoUnwritableDirectoryKeepsTheOldFile) {
     write_file(path, "{\"width\": 1300}");
     const std::string report = in_child([&] {
         Checks c;
-        c.expect(become_nobody(), "drop privileges");
+        c.expect(testsupport::drop_to_nobody(), "drop privileges");
         WindowManager::instance().save(5, 5, 1400, 900, false);
         return c.failures;
     });
@@ -459,7 +416,7 @@ TEST_F(SavedPlaces, RecentUnwritableDirectoryWarnsAndKeepsTheOldList) {
     write_file(list, "/old/entry\n");
     const std::string report = in_child([&] {
         Checks c;
-        c.expect(become_nobody(), "drop privileges");
+        c.expect(testsupport::drop_to_nobody(), "drop privileges");
         recent::add(a);
         c.expect(log_has("recent: cannot write " + list), "warning");
         return c.failures;

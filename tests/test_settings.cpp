@@ -1,5 +1,6 @@
 #include "settings.h"
 
+#include "child.h"
 #include "i18n.h"
 #include "temp_dir.h"
 
@@ -17,6 +18,7 @@ namespace {
 using copy_engine::ConflictAction;
 using dir_lister::SortKey;
 using testsupport::exists;
+using testsupport::in_child;
 using testsupport::make_dir;
 using testsupport::read_file;
 using testsupport::write_file;
@@ -108,37 +110,10 @@ std::string show(SortKey v) {
     return "key#" + std::to_string(static_cast<int>(v));
 }
 
-std::string in_child(const std::function<std::string()>& body) {
-    int fds[2];
-    if (pipe(fds) != 0) return "pipe failed";
-    const pid_t pid = fork();
-    if (pid < 0) return "fork failed";
-    if (pid == 0) {
-        close(fds[0]);
-        const std::string report = body();
-        if (write(fds[1], report.data(), report.size()) < 0) _exit(1);
-        _exit(0);
-    }
-    close(fds[1]);
-    std::string report;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0)
-        report.append(buf, static_cast<size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) report += "child did not exit cleanly";
-    return report;
-}
-
 class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("XDG_CONFIG_HOME", m_root.path().c_str(), 1);
-        setenv("HOME", m_root.path().c_str(), 1);
-        unsetenv("SUDO_USER");
-        unsetenv("PKEXEC_UID");
+        testsupport::use_home(m_root.path(), m_root.path());
         chmod(m_root.path().c_str(), 0755);
         make_dir(m_root.sub("Tavrin"), 0755);
         record() = Settings{};
@@ -575,7 +550,7 @@ TEST_F(SettingsTest, ATruncatedStringReadsAsEmpty) {
 TEST_F(SettingsTest, SaveIntoAnUnwritableDirectoryLeavesTheOldFile) {
     write_file(path(), "old settings");
     const std::string report = in_child([] {
-        if (setgid(65534) != 0 || setuid(65534) != 0) return std::string("cannot drop privileges");
+        if (!testsupport::drop_to_nobody()) return std::string("cannot drop privileges");
         SettingsStore::instance().mutable_get().theme = "dark";
         return std::string(SettingsStore::instance().save() ? "save reported success" : "");
     });

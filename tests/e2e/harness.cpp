@@ -49,52 +49,6 @@ XServer& XServer::instance() {
     return server;
 }
 
-XServer::XServer() {
-    int num = 70 + int(getpid() % 400);
-    for (int tries = 0; tries < 200; ++tries, ++num) {
-        std::string lock = "/tmp/.X" + std::to_string(num) + "-lock";
-        std::string sock = "/tmp/.X11-unix/X" + std::to_string(num);
-        struct stat st;
-        if (::stat(lock.c_str(), &st) == 0 || ::stat(sock.c_str(), &st) == 0) continue;
-        pid_t pid = fork();
-        if (pid == 0) {
-            int devnull = ::open("/dev/null", O_RDWR);
-            dup2(devnull, 1);
-            dup2(devnull, 2);
-            std::string disp = ":" + std::to_string(num);
-            execlp("Xvfb", "Xvfb", disp.c_str(), "-screen", "0", "1920x1080x24", "-nolisten", "tcp",
-                   "-noreset", (char*)nullptr);
-            _exit(127);
-        }
-        double deadline = now() + 10;
-        while (now() < deadline) {
-            if (::stat(sock.c_str(), &st) == 0) break;
-            int status;
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                pid = -1;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        if (pid > 0 && ::stat(sock.c_str(), &st) == 0) {
-            m_pid = pid;
-            m_display = ":" + std::to_string(num);
-            return;
-        }
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-}
-
-XServer::~XServer() {
-    if (m_pid > 0) {
-        kill(m_pid, SIGTERM);
-        waitpid(m_pid, nullptr, 0);
-    }
-}
-
 Tavrin::Tavrin() : m_home("tavrin-e2e") {
     testsupport::make_dir(m_home.path() + "/.config", 0700);
     testsupport::make_dir(config_dir(), 0700);

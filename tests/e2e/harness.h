@@ -1,6 +1,7 @@
 #pragma once
 
 #include "temp_dir.h"
+#include "xserver.h"
 
 #include <memory>
 #include <string>
@@ -10,18 +11,17 @@
 
 namespace e2e {
 
-// A virtual X server for one test binary; started on first use, stopped at exit.
+// A virtual X server for one test binary, of the size of a full-HD screen; started on first use, stopped
+// at exit.
 class XServer {
 public:
     static XServer& instance();
-    const std::string& display() const { return m_display; }
-    bool ok() const { return m_pid > 0; }
-    ~XServer();
+    const std::string& display() const { return m_server.display(); }
+    bool ok() const { return m_server.ok(); }
 
 private:
-    XServer();
-    pid_t m_pid = -1;
-    std::string m_display;
+    XServer() : m_server("1920x1080x24") {}
+    testsupport::XServer m_server;
 };
 
 struct WindowGeometry {

@@ -31,7 +31,9 @@ TempDir::~TempDir() {
     if (!m_path.empty()) remove_tree(m_path);
 }
 
-std::string TempDir::sub(const std::string& rel) const { return m_path + "/" + rel; }
+std::string TempDir::sub(const std::string& rel) const {
+    return m_path + "/" + rel;
+}
 
 void write_file(const std::string& path, const std::string& content, mode_t mode) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
@@ -95,7 +97,8 @@ void remove_tree(const std::string& path) {
                 names.emplace_back(e->d_name);
             }
             ::closedir(d);
-            for (const auto& n : names) remove_tree(path + "/" + n);
+            for (const auto& n : names)
+                remove_tree(path + "/" + n);
         }
         ::rmdir(path.c_str());
     } else {
@@ -115,9 +118,17 @@ std::string capture(const std::string& command) {
     if (!p) return out;
     char buf[4096];
     size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
     ::pclose(p);
     return out;
+}
+
+void use_home(const std::string& home, const std::string& config_home) {
+    setenv("HOME", home.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", config_home.c_str(), 1);
+    unsetenv("SUDO_USER");
+    unsetenv("PKEXEC_UID");
 }
 
 } // namespace testsupport

@@ -30,6 +30,10 @@ bool exists(const std::string& path);
 // Removes a tree without following symbolic links; used by TempDir and by tests that clean up early.
 void remove_tree(const std::string& path);
 
+// Points HOME and XDG_CONFIG_HOME at test folders and forgets any invoking user (SUDO_USER, PKEXEC_UID),
+// so that the configuration, log and lists the program writes land there and not in the real home.
+void use_home(const std::string& home, const std::string& config_home);
+
 // Runs a shell command and returns its exit status (-1 when it could not run); output goes to the test log.
 int run(const std::string& command);
 // Runs a shell command and returns its standard output.
