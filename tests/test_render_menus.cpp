@@ -151,6 +151,22 @@ TEST_F(RenderMenus, MenuBarTitlesSitSideBySideFromTheLeft) {
     EXPECT_EQ(hits_of(Hit::MenuItem).size(), 0u);
 }
 
+TEST_F(RenderMenus, HoveredTitleOfAClosedMenuIsHighlighted) {
+    const Palette& pal = peer.palette();
+    Canvas canvas(1200, 800);
+    canvas.draw(app);
+    const auto titles = hits_of(Hit::MenuTitle);
+    ASSERT_GE(titles.size(), 3u);
+    peer.hover() = titles[2];
+    canvas.draw(app);
+    EXPECT_LE(colour_distance(canvas.rgb(int(titles[2].x + 2), 14), rgb_of(pal.control_hover)), 1);
+    EXPECT_LE(colour_distance(canvas.rgb(int(titles[1].x + 2), 14), rgb_of(pal.bar)), 1);
+    // The open menu's title is marked in the menu colour instead.
+    peer.open_menu() = 2;
+    canvas.draw(app);
+    EXPECT_LE(colour_distance(canvas.rgb(int(titles[2].x + 2), 14), rgb_of(pal.menu_hover)), 1);
+}
+
 TEST_F(RenderMenus, OpenFileMenuRegistersItsRowsWithDisabledOnesAsZero) {
     // Cursor on a single file, nothing selected: Delete and the archive rows are off, Rename is on.
     peer.pane(false).set_cursor(row_of("a.txt"), false);
@@ -398,9 +414,10 @@ TEST_F(RenderMenus, MenusNearTheBottomRightOpenUpAndLeftButStayOnScreen) {
         const char* name;
         bool column_menu;
         double px, py;
-        int win_w, win_h;
+        int win_w, win_h; // layout units
         // Expected top-left corner; negative: derived from the point and the menu's size.
         double x, y;
+        int font_scale = 100;
     };
     const std::vector<Case> cases = {
         {"context menu in the corner", false, 1190, 790, 1200, 800, -1, -1},
@@ -408,13 +425,18 @@ TEST_F(RenderMenus, MenusNearTheBottomRightOpenUpAndLeftButStayOnScreen) {
         {"context menu with room", false, 100, 120, 1200, 800, 100, 120},
         {"context menu in a small window", false, 150, 180, 300, 200, 4, 4},
         {"column menu in a small window", true, 150, 180, 300, 200, 4, 4},
+        // Placement works in layout units: at 150 % a 1800 x 1200 pixel window is 1200 x 800 units.
+        {"context menu in the corner at 150 %", false, 1190, 790, 1200, 800, -1, -1, 150},
+        {"column menu with room at 150 %", true, 500, 100, 1200, 800, 500, 100, 150},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         peer.column_menu() = c.column_menu;
         peer.context_x() = c.px;
         peer.context_y() = c.py;
-        Canvas canvas(c.win_w, c.win_h);
+        SettingsStore::instance().mutable_get().font_scale = c.font_scale;
+        const double scale = c.font_scale / 100.0;
+        Canvas canvas(int(c.win_w * scale), int(c.win_h * scale));
         canvas.draw(app);
         const auto rows = hits_of(Hit::MenuItem);
         ASSERT_FALSE(rows.empty());
