@@ -6,79 +6,22 @@
 
 #include "dir_lister.h"
 
-#include <algorithm>
-#include <chrono>
+#include "bench_util.h"
+
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <random>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
-namespace {
-
-double now_ms() {
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-// Wall time of `ls -l --color=never dir > /dev/null`, from fork to exit.
-double time_ls(const std::string& dir) {
-    double t0 = now_ms();
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null_fd = open("/dev/null", O_WRONLY);
-        if (null_fd >= 0) dup2(null_fd, STDOUT_FILENO);
-        execlp("ls", "ls", "-l", "--color=never", dir.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    double t = now_ms() - t0;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        fprintf(stderr, "ls failed (status %d)\n", status);
-        exit(1);
-    }
-    return t;
-}
-
-} // namespace
+using bench::median;
+using bench::now_ms;
+using bench::time_ls;
 
 int main(int argc, char** argv) {
     const int count = argc > 1 ? atoi(argv[1]) : 100000;
-    const char* base = getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/bench_dir_lister.XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) {
-        perror("mkdtemp");
-        return 1;
-    }
-    const std::string dir = buf.data();
-
+    const std::string dir = bench::make_temp_dir("bench_dir_lister");
     // Names with numbers, created in shuffled order so that the stream order is not already sorted.
-    std::vector<int> order(count);
-    for (int i = 0; i < count; ++i)
-        order[i] = i + 1;
-    std::shuffle(order.begin(), order.end(), std::mt19937(42));
-    for (int n : order) {
-        std::string p = dir + "/file" + std::to_string(n);
-        int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-        if (fd < 0) {
-            perror(p.c_str());
-            return 1;
-        }
-        close(fd);
-    }
+    if (!bench::fill_numbered_files(dir, count, 42)) return 1;
 
     // One untimed round of each so that both start from a warm cache.
     dir_lister::read(dir, false);
@@ -112,8 +55,6 @@ int main(int argc, char** argv) {
     printf("ratio read / ls             %8.3f\n", m_ours / m_ls);
     printf("ratio read + sort / ls      %8.3f\n", m_sorted / m_ls);
 
-    for (int n = 1; n <= count; ++n)
-        unlink((dir + "/file" + std::to_string(n)).c_str());
-    rmdir(dir.c_str());
+    bench::remove_numbered_files(dir, count);
     return 0;
 }

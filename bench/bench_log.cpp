@@ -2,7 +2,8 @@
 // for each of 5 runs and their median.
 #include "logger.h"
 
-#include <algorithm>
+#include "bench_util.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,13 +20,8 @@ constexpr int kRuns = 5;
 
 // A fresh folder on tmpfs so the figure measures the log, not the disk.
 std::string make_config_home() {
-    std::string tmpl = "/dev/shm/tavrin-bench-log.XXXXXX";
     struct stat st {};
-    if (stat("/dev/shm", &st) != 0) tmpl = "/tmp/tavrin-bench-log.XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) return "";
-    return buf.data();
+    return bench::temp_dir_in(stat("/dev/shm", &st) == 0 ? "/dev/shm" : "/tmp", "tavrin-bench-log");
 }
 
 double one_run(Log& log) {
@@ -63,8 +59,7 @@ int main() {
         printf("log infof, %d threads, %d lines, run %d: %.0f lines/s\n", kThreads, kLines, run,
                rates.back());
     }
-    std::sort(rates.begin(), rates.end());
-    printf("log infof, %d threads, median of %d runs: %.0f lines/s\n", kThreads, kRuns, rates[kRuns / 2]);
+    printf("log infof, %d threads, median of %d runs: %.0f lines/s\n", kThreads, kRuns, bench::median(rates));
     printf("log file: %s (tmpfs)\n", log.file_path_c_str());
 
     std::string cleanup = "rm -rf '" + home + "'";

@@ -12,92 +12,23 @@
 
 #include "pane.h"
 
-#include <algorithm>
-#include <chrono>
+#include "bench_util.h"
+
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <random>
 #include <string>
 #include <sys/mount.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-double now_ms() {
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-std::string make_temp_dir(const char* tag) {
-    const char* base = getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/" + tag + ".XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) {
-        perror("mkdtemp");
-        exit(1);
-    }
-    return buf.data();
-}
-
-void remove_flat_dir(const std::string& dir, int count) {
-    for (int i = 1; i <= count; ++i)
-        unlink((dir + "/file" + std::to_string(i)).c_str());
-    rmdir(dir.c_str());
-}
-
-// file1 .. file<count>, created in a shuffled order so that the directory stream is not already sorted.
-bool fill(const std::string& dir, int count) {
-    std::vector<int> order(count);
-    for (int i = 0; i < count; ++i)
-        order[i] = i + 1;
-    std::mt19937 rng(12345);
-    std::shuffle(order.begin(), order.end(), rng);
-    int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dfd < 0) return false;
-    for (int n : order) {
-        std::string name = "file" + std::to_string(n);
-        int fd = openat(dfd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            perror(name.c_str());
-            close(dfd);
-            return false;
-        }
-        close(fd);
-    }
-    close(dfd);
-    return true;
-}
-
-double time_ls(const std::string& dir) {
-    double t0 = now_ms();
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null_fd = open("/dev/null", O_WRONLY);
-        if (null_fd >= 0) dup2(null_fd, STDOUT_FILENO);
-        execlp("ls", "ls", "-l", "--color=never", dir.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    double t = now_ms() - t0;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        fprintf(stderr, "ls failed (status %d)\n", status);
-        exit(1);
-    }
-    return t;
-}
+using bench::fill_numbered_files;
+using bench::make_temp_dir;
+using bench::median;
+using bench::now_ms;
+using bench::remove_numbered_files;
+using bench::time_ls;
 
 double time_pane(const std::string& dir, size_t expected_rows) {
     double t0 = now_ms();
@@ -126,7 +57,7 @@ long resident_bytes() {
 int timing(int count) {
     std::string dir = make_temp_dir("bench_pane");
     double t0 = now_ms();
-    if (!fill(dir, count)) return 1;
+    if (!fill_numbered_files(dir, count, 12345)) return 1;
     printf("folder: %d empty files in %s (made in %.0f ms)\n", count, dir.c_str(), now_ms() - t0);
 
     const size_t rows = static_cast<size_t>(count) + 1; // and ".."
@@ -143,7 +74,7 @@ int timing(int count) {
     printf("median Pane::navigate_to: %.1f ms\n", m_ours);
     printf("median ls -l --color=never: %.1f ms\n", m_peer);
     printf("ratio navigate_to / ls: %.2f (target <= 1.0)\n", m_ours / m_peer);
-    remove_flat_dir(dir, count);
+    remove_numbered_files(dir, count);
     return 0;
 }
 
@@ -155,7 +86,7 @@ int memory(int count) {
         mounted = mount("tmpfs", dir.c_str(), "tmpfs", 0, opts.c_str()) == 0;
     }
     double t0 = now_ms();
-    if (!fill(dir, count)) return 1;
+    if (!fill_numbered_files(dir, count, 12345)) return 1;
     printf("folder: %d empty files in %s on %s (made in %.0f ms)\n", count, dir.c_str(),
            mounted ? "a tmpfs mounted for the run" : "the temporary folder's file system", now_ms() - t0);
 
@@ -181,7 +112,7 @@ int memory(int count) {
     if (mounted)
         umount2(dir.c_str(), MNT_DETACH);
     else
-        remove_flat_dir(dir, count);
+        remove_numbered_files(dir, count);
     rmdir(dir.c_str());
     return rc;
 }
