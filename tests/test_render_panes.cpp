@@ -243,8 +243,15 @@ TEST_F(RenderPanes, HitTestOnAFrameFindsTheTopmostElement) {
 
 TEST_F(RenderPanes, DrivePopupLiesOverThePanesAndWinsTheHitTest) {
     peer.open_drive_picker() = 0;
+    peer.drive_hover() = 1;
+    peer.pane(true).set_filter("file1", true);
+    peer.path_edit() = 1;
+    peer.path_buffer() = right_dir + "/nowhere";
+    peer.path_caret() = peer.path_buffer().size();
+    peer.path_error() = "No such folder";
     Canvas canvas(1200, 800);
     canvas.draw(app);
+    canvas.write_png(std::string(TAVRIN_BUILD_DIR) + "/render-panes-popup.png");
     auto items = find(Hit::DriveItem, false);
     ASSERT_FALSE(items.empty());
     // Registered after everything of both panes.
