@@ -1,6 +1,7 @@
 // The pane view rendered off-screen: hit regions, colours at layout positions, text shaping and shortening.
 #include "app.h"
 #include "app_peer.h"
+#include "format.h"
 #include "i18n.h"
 #include "settings.h"
 #include "strutil.h"
@@ -643,6 +644,73 @@ TEST_F(RenderPanes, EditingAndDraggingStatesShowInTheirColours) {
             EXPECT_TRUE(find(Hit::PathBar, false).empty());
         }
     }
+}
+
+TEST_F(RenderPanes, FilterCountsLeaveOutTheParentRowOnlyWhereThereIsOne) {
+    const std::string folder = dir.sub("filtered");
+    testsupport::make_dir(folder);
+    for (int i = 0; i < 10; ++i)
+        testsupport::write_file(folder + "/" + (i < 3 ? "match" : "other") + std::to_string(i), "");
+    struct Case {
+        const char* name;
+        std::string path, filter;
+        std::string expected; // empty: computed from the pane, which has no parent row
+    };
+    const std::vector<Case> cases = {
+        {"folder with a parent row", folder, "match", "3 / 10"},
+        {"root folder", "/", "e", ""},
+    };
+    const Palette& p = peer.palette();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Pane& pane = peer.pane(false);
+        pane.navigate_to(c.path, true);
+        pane.set_filter(c.filter, true);
+        std::string expected = c.expected;
+        if (expected.empty()) {
+            ASSERT_NE(pane.entries().front().kind, FsEntry::Kind::Parent);
+            expected = fmt::count(pane.count()) + " / " + fmt::count(pane.unfiltered_count());
+        }
+        Canvas canvas(1200, 800);
+        canvas.draw(app);
+        // The same text drawn alone on the field's face must give the same pixels.
+        const double right_edge = 10 + 538 - 26, cy = 94 + 88 + 3 + 11;
+        Canvas want(1200, 800);
+        peer.cr() = want.cr();
+        peer.fill_rect(0, 0, 1200, 800, p.control);
+        peer.draw_text_right(expected, right_edge, cy, 11, p.secondary);
+        double w = peer.text_width(expected, 11);
+        peer.cr() = nullptr;
+        int differing = 0;
+        for (int y = int(cy) - 7; y < int(cy) + 7; ++y)
+            for (int x = int(right_edge - w) - 3; x < int(right_edge) + 1; ++x)
+                differing += canvas.raw(x, y) != want.raw(x, y);
+        EXPECT_EQ(differing, 0) << expected;
+    }
+}
+
+TEST_F(RenderPanes, SearchBarShorteningTheListBringsTheScrollBar) {
+    // 21 files and the parent row: 22 rows fill the list of an 800-high window exactly, but not once the
+    // search bar takes its 28 units.
+    const std::string folder = dir.sub("twentytwo");
+    testsupport::make_dir(folder);
+    for (int i = 0; i < 21; ++i)
+        testsupport::write_file(folder + "/f" + std::to_string(i), "");
+    peer.pane(true).navigate_to(folder, true);
+    Canvas canvas(1200, 800);
+    canvas.draw(app);
+    ASSERT_EQ(app.layout().visible_rows, 22);
+    EXPECT_TRUE(find(Hit::ScrollThumb, true).empty());
+    EXPECT_EQ(peer.pane_view_w()[1], 558);
+    peer.search_pane() = 1;
+    canvas.draw(app);
+    ASSERT_EQ(find(Hit::ScrollThumb, true).size(), 1u);
+    EXPECT_EQ(peer.pane_view_w()[1], 558 - 11);
+    // Scrolled past the last full page, the thumb still ends at the bottom of the list.
+    peer.pane(true).set_scroll(21, 21);
+    canvas.draw(app);
+    const App::HitRect thumb = find(Hit::ScrollThumb, true).at(0);
+    EXPECT_LE(thumb.y + thumb.h, 94 + 682 - 18 + 1e-9);
 }
 
 TEST_F(RenderPanes, LongPathsKeepTheirTrailingSegmentsBehindAnEllipsis) {
