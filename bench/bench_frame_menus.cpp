@@ -6,6 +6,7 @@
 // Usage: bench_frame_menus [entries, default 100000] [frames, default 60]
 
 #include "app.h"
+#include "bench_util.h"
 #include "i18n.h"
 #include "pane.h"
 #include "settings.h"
@@ -16,7 +17,6 @@
 #include <cairo.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -28,11 +28,6 @@
 #include <vector>
 
 namespace {
-
-double now_ms() {
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
 
 // CPU time of this thread: on a shared, busy machine it shows what a frame costs without the waits for a
 // core.
@@ -46,18 +41,6 @@ double percentile(std::vector<double> v, double q) {
     std::sort(v.begin(), v.end());
     size_t i = std::min(v.size() - 1, size_t(q * double(v.size() - 1) + 0.5));
     return v[i];
-}
-
-std::string make_temp_dir() {
-    const char* base = getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/bench-menus.XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) {
-        perror("mkdtemp");
-        exit(1);
-    }
-    return buf.data();
 }
 
 const char* const kExtensions[] = {".txt", ".jpg", ".tar.gz", ".sh", ".pdf", "", ".c", ".zip"};
@@ -113,10 +96,10 @@ int main(int argc, char** argv) {
     for (int id = 0; id < 7; ++id)
         set_column_enabled(settings, ColumnId(id), true);
 
-    std::string dir = make_temp_dir();
-    double t0 = now_ms();
+    std::string dir = bench::make_temp_dir("bench-menus");
+    double t0 = bench::now_ms();
     fill_folder(dir, entries);
-    printf("made %d entries in %.0f ms\n", entries, now_ms() - t0);
+    printf("made %d entries in %.0f ms\n", entries, bench::now_ms() - t0);
 
     {
         App app;
@@ -157,10 +140,10 @@ int main(int argc, char** argv) {
             times.reserve(size_t(frames));
             cpu.reserve(size_t(frames));
             for (int i = 0; i < frames; ++i) {
-                double start = now_ms(), cpu_start = cpu_ms();
+                double start = bench::now_ms(), cpu_start = cpu_ms();
                 app.draw_all(cr, 1920, 1080);
                 cairo_surface_flush(surface);
-                times.push_back(now_ms() - start);
+                times.push_back(bench::now_ms() - start);
                 cpu.push_back(cpu_ms() - cpu_start);
             }
             printf(
