@@ -387,7 +387,9 @@ void App::draw_pane(const Pane& pane, bool right, double x, double y, double w, 
     cairo_save(cr);
     cairo_rectangle(cr, x, list_top, w, list_h);
     cairo_clip(cr);
-    add_hit(x, list_top, view_w, list_h, Hit::PaneBackground, 0, right);
+    // The list and its rows take clicks over the pane's whole width; the scroll thumb, registered later,
+    // lies on top of them, and the track beside it then still belongs to the list.
+    add_hit(x, list_top, w, list_h, Hit::PaneBackground, 0, right);
     const dir_lister::Listing& listing = pane.listing();
     if (!listing.error.empty()) {
         draw_text(tr("err.cannot_read"), x + 10, list_top + 28, 12.5, p.danger, true);
@@ -531,7 +533,7 @@ void App::draw_pane(const Pane& pane, bool right, double x, double y, double w, 
                 }
             }
         }
-        add_hit(x, ry, view_w, row_h, Hit::PaneRow, i, right, e.name);
+        add_hit(x, ry, w, row_h, Hit::PaneRow, i, right, e.name);
     }
 
     // The wash after a reload fades out over 0.45 s.

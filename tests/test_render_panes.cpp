@@ -124,8 +124,7 @@ TEST_F(RenderPanes, RegistersEveryPaneRegionWithKindParamSideAndPlace) {
     ASSERT_EQ(l.right_x, 642);
     ASSERT_EQ(l.pane_y, 94);
     ASSERT_EQ(l.pane_h, 682);
-    const double left_view = 558;       // the left pane fits: no vertical bar
-    const double right_view = 558 - 11; // 61 rows do not fit
+    const double left_view = 558; // the left pane fits: no vertical bar
     const double list_h = 682 - 132;
     // Default columns: size and modified.
     const double name_edge_left = 10 + (558 - 20 - (78 + 16) - (104 + 16));
@@ -139,9 +138,9 @@ TEST_F(RenderPanes, RegistersEveryPaneRegionWithKindParamSideAndPlace) {
         {"left path bar", Hit::PathBar, 0, false, 0, 156, 558, 26},
         {"right header menu", Hit::PaneHeaderMenu, 0, true, 642, 182, 558, 26},
         {"left list", Hit::PaneBackground, 0, false, 0, 208, left_view, list_h},
-        {"right list", Hit::PaneBackground, 0, true, 642, 208, right_view, list_h},
+        {"right list under its scroll bar", Hit::PaneBackground, 0, true, 642, 208, 558, list_h},
         {"left first row", Hit::PaneRow, 0, false, 0, 208, left_view, 24},
-        {"right third row", Hit::PaneRow, 2, true, 642, 256, right_view, 24},
+        {"right third row under its scroll bar", Hit::PaneRow, 2, true, 642, 256, 558, 24},
         {"name column edge", Hit::ColumnResize, -1, false, name_edge_left - 6, 182, 12, 26},
         {"size column edge", Hit::ColumnResize, int(ColumnId::Size), false, name_edge_left + 16 + 78 - 6, 182,
          12, 26},
@@ -231,6 +230,8 @@ TEST_F(RenderPanes, HitTestOnAFrameFindsTheTopmostElement) {
         {"right of the segments", 540, 168, Hit::PathBar, 0, false},
         {"right pane's scroll thumb", 1195, 215, Hit::ScrollThumb, 0, true},
         {"right pane row beside the thumb", 1180, 215, Hit::PaneRow, 0, true},
+        {"right pane's scroll track below the thumb is still a row", 1195, 208 + 24 * 20 + 5, Hit::PaneRow,
+         20, true},
     };
     for (const PointCase& c : cases) {
         SCOPED_TRACE(c.name);
