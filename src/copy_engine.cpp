@@ -449,6 +449,7 @@ void Engine::scan_thread(std::vector<std::string> sources, std::string target_di
         }
     }
 
+    m_scan_tid = 0;
     std::lock_guard lk(m_mutex);
     m_queue_complete = true;
     m_queue_cv.notify_all();

@@ -99,15 +99,17 @@ std::string clock_text(double seconds) {
 }
 
 void draw_progress(const copy_engine::Progress& p) {
+    // A finished transfer shows its average; while running, the smoothed rate of the engine.
+    double rate = p.bytes_per_second;
+    if (!p.running && p.elapsed_seconds > 0) rate = static_cast<double>(p.bytes_done) / p.elapsed_seconds;
     std::string line;
     if (p.scanning) {
         line = "measuring … " + std::to_string(p.files_total) + " files";
     } else {
         line = std::to_string(p.files_done) + "/" + std::to_string(p.files_total) + " files  " +
                human_bytes(static_cast<double>(p.bytes_done)) + " / " +
-               human_bytes(static_cast<double>(p.bytes_total)) + "  " + human_bytes(p.bytes_per_second) +
-               "/s  left " + clock_text(p.seconds_remaining) + "  " + std::to_string(p.threads_active) +
-               " threads";
+               human_bytes(static_cast<double>(p.bytes_total)) + "  " + human_bytes(rate) + "/s  left " +
+               clock_text(p.seconds_remaining) + "  " + std::to_string(p.threads_active) + " threads";
         if (!p.stalled_path.empty()) line += "  waiting for " + su::basename_of(p.stalled_path);
     }
     std::fprintf(stderr, "\r%s\033[K", line.c_str());
