@@ -183,6 +183,9 @@ TEST(MenuModel, ContextMenuForEachKindOfSelection) {
         {"several files, first an archive",
          {true, 3, false, true, false, false},
          "CopyToOther MoveToOther - Clone MakeLink - Pack - CopyPath Properties " + selection_tail},
+        {"two folders: neither rename nor bytes",
+         {true, 2, true, false, false, false},
+         "CopyToOther MoveToOther - Clone MakeLink - Pack - CopyPath Properties " + selection_tail},
         {"one link to a file behaves as the file",
          {true, 1, false, false, true, false},
          "OpenWith CopyToOther MoveToOther - Rename Clone MakeLink - Pack - ViewHex CopyPath Properties " +
