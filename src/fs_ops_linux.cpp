@@ -460,7 +460,7 @@ std::string rename_path(const std::string& from, const std::string& to) {
 
 bool rename_would_cross_device(const std::string& from, const std::string& to) {
     std::string parent = su::parent_of(to);
-    if (parent.empty()) parent = "/";
+    if (parent.empty()) parent.assign(1, '/');
     uint64_t a = lstat_path(from).device;
     uint64_t b = stat_path(parent).device;
     return a == 0 || b == 0 || a != b;

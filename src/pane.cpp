@@ -154,7 +154,7 @@ void Pane::navigate_to(const std::string& path, bool show_hidden) {
 void Pane::go_up(bool show_hidden) {
     if (m_path.empty() || m_path == "/") return;
     std::string parent = su::parent_of(m_path);
-    if (parent.empty()) parent = "/";
+    if (parent.empty()) parent.assign(1, '/');
     m_wanted_name = su::basename_of(m_path);
     navigate_to(parent, show_hidden);
 }
