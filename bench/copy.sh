@@ -41,7 +41,9 @@ bench() {
     mkdir -p "$parent/ours" "$parent/peer"
     sync
     t0=$(now)
-    out=$("$TOOL" "$src" "$parent/ours" 2>/dev/null) || { echo "$name: tavrin-copy failed: $out" >&2; status=1; }
+    # Run directly, like the peer: a command substitution would add a subshell and a pipe to our time.
+    "$TOOL" "$src" "$parent/ours" >"$WORK/result.json" 2>/dev/null ||
+      { echo "$name: tavrin-copy failed: $(cat "$WORK/result.json")" >&2; status=1; }
     t1=$(now)
     ours+=("$(echo "$t1 - $t0" | bc -l)")
     sync
