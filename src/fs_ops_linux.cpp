@@ -109,9 +109,18 @@ Stat to_stat(const struct stat& st) {
     return s;
 }
 
+// Opens for reading without moving the access time: copying or measuring a file is not a use of it,
+// and a copy is to carry the time the source had. O_NOATIME needs ownership (or CAP_FOWNER); other
+// files are opened the ordinary way.
+int open_read_noatime(const std::string& path, int flags) {
+    int fd = ::open(path.c_str(), flags | O_NOATIME);
+    if (fd < 0 && errno == EPERM) fd = ::open(path.c_str(), flags);
+    return fd;
+}
+
 // Opens a folder for reading without following a link that replaced it after it was examined.
 std::unique_ptr<DIR, int (*)(DIR*)> open_dir_nofollow(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = open_read_noatime(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return {nullptr, ::closedir};
     DIR* d = ::fdopendir(fd);
     if (!d) {
@@ -371,11 +380,13 @@ std::string open_source(const std::string& from, Fd& src, struct stat& st, const
     if (::stat(from.c_str(), &st) != 0) return open_text ? fail_text(open_text, errno) : fail(from);
     if (!S_ISREG(st.st_mode)) return fail_text(not_regular, EINVAL);
     // Non-blocking, so that a pipe put in the file's place after the check above cannot hang the open.
-    src = Fd(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    src = Fd(open_read_noatime(from, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!src.ok()) return open_text ? fail_text(open_text, errno) : fail(from);
     if (::fstat(src.get(), &st) != 0) return open_text ? fail_text(open_text, errno) : fail(from);
     if (!S_ISREG(st.st_mode)) return fail_text(not_regular, EINVAL);
-    ::fcntl(src.get(), F_SETFL, 0);
+    // Only the non-blocking flag goes; F_SETFL would also drop O_NOATIME.
+    int fl = ::fcntl(src.get(), F_GETFL);
+    if (fl >= 0) ::fcntl(src.get(), F_SETFL, fl & ~O_NONBLOCK);
     return "";
 }
 

@@ -379,6 +379,46 @@ INSTANTIATE_TEST_SUITE_P(Transfers, CopiedTree,
                                            TreeCase{"move_to_tmpfs", Operation::Move, 4, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Times set in the past, as a restored backup has them: the change time is then newer than the access
+// time, and under relatime the first read of a file or listing of a folder would move it. The copy
+// must carry the times the source had before the transfer began.
+TEST(CopyEngine, PastAccessTimesOfFilesAndFoldersSurviveTheCopy) {
+    for (Operation op : {Operation::Copy, Operation::Move}) {
+        SCOPED_TRACE(mode_name(op));
+        TempDir tmp("engine-atime");
+        std::string src = tmp.sub("old");
+        for (const char* d : {"old", "old/a", "old/a/b", "old/empty"})
+            testsupport::make_dir(tmp.sub(d));
+        testsupport::write_file(src + "/f.txt", "file");
+        write_pattern(src + "/a/b/big.bin", 2 * 1024 * 1024 + 5, 3);
+        std::vector<std::string> deepest_first = {src + "/a/b/big.bin", src + "/a/b",   src + "/a",
+                                                  src + "/empty",       src + "/f.txt", src};
+        auto set_all = [&] {
+            long ns = 111111111;
+            for (const auto& p : deepest_first) {
+                set_times(p, ts(1000000000, ns), ts(1100000000, ns + 1));
+                ns += 1000;
+            }
+        };
+        set_all();
+        Tree before = scan_tree(src);
+        set_all(); // reading the tree for the comparison moved the access times
+        std::optional<ScopedMount> mount;
+        std::string dst = tmp.sub("dst");
+        if (op == Operation::Move) {
+            // Across file systems, so that the move copies rather than renames.
+            mount.emplace(ScopedMount::tmpfs("16m"));
+            SKIP_UNLESS_MOUNTED(*mount);
+            dst = mount->path();
+        } else {
+            testsupport::make_dir(dst);
+        }
+        Progress p = copy_and_wait({src}, dst, op, 2);
+        EXPECT_EQ(0u, p.failures_total) << failures_text(p);
+        expect_same_tree(before, scan_tree(dst + "/old"), false);
+    }
+}
+
 TEST(CopyEngine, ReflinkClonesOnXfsAndCountsTheWholeSize) {
     ScopedMount xfs = ScopedMount::xfs_reflink(400);
     SKIP_UNLESS_MOUNTED(xfs);

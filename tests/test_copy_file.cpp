@@ -139,6 +139,10 @@ void copy_table(const std::string& src_dir, const std::string& dst_dir, const st
         EXPECT_EQ(fsops::copy_file(src, dst, p.fn(), &cloned), "") << label << ": " << c.name;
         EXPECT_FALSE(cloned) << label << ": " << c.name;
         expect_same_metadata(before, dst, label + ": " + c.name);
+        // The access time lies before the change time, so any read under relatime would move it.
+        struct stat after = stat_of(src);
+        EXPECT_EQ(before.st_atim.tv_sec, after.st_atim.tv_sec) << label << ": " << c.name << ": source read";
+        EXPECT_EQ(before.st_atim.tv_nsec, after.st_atim.tv_nsec) << label << ": " << c.name;
         EXPECT_TRUE(same_contents(src, dst)) << label << ": " << c.name;
         EXPECT_EQ(p.sum(), c.size) << label << ": " << c.name;
         for (int64_t n : p.calls) {
