@@ -541,8 +541,9 @@ ConflictAction Engine::ask_conflict(const FileTask& task, bool target_is_dir, in
 
     NodeInfo s = node_info(task.source);
     NodeInfo t = node_info(task.target);
-    m_conflict = ConflictRequest{true,   task.source,    task.target,    s.size,
-                                 t.size, s.mtime.tv_sec, t.mtime.tv_sec, target_is_dir};
+    m_conflict =
+        ConflictRequest{true,           task.source,   task.target,        s.size, t.size, s.mtime.tv_sec,
+                        t.mtime.tv_sec, target_is_dir, ++m_conflict_serial};
     m_conflict_answered = false;
     while (!m_conflict_answered && !m_cancel) {
         note_slot_progress(slot);

@@ -47,6 +47,9 @@ struct ConflictRequest {
     int64_t source_mtime = 0;
     int64_t target_mtime = 0;
     bool is_dir = false;
+    // Counts the questions of the engine: a front end answers each number once, also when a question
+    // about the same two paths comes again or is still shown a moment after its answer.
+    uint64_t serial = 0;
 };
 
 struct FailedItem {
@@ -210,6 +213,7 @@ private:
     ConflictRequest m_conflict;
     ConflictAction m_conflict_answer = ConflictAction::Ask;
     bool m_conflict_answered = false;
+    uint64_t m_conflict_serial = 0;
     std::vector<FailedItem> m_failures;
     size_t m_failures_total = 0;
     std::vector<std::string> m_current;

@@ -1254,6 +1254,81 @@ TEST(Tool, AnswersConflictsFromStandardInput) {
     EXPECT_EQ(want, got);
 }
 
+// Every printed question gets exactly the next answer line, with several workers meeting conflicts at
+// once, a last answer without a line end, and blanks around the words.
+TEST(Tool, EachQuestionTakesTheNextAnswerLine) {
+    struct Case {
+        const char* name;
+        int files;
+        std::vector<std::string> file_answers; // in question order; the folder is answered "overwrite"
+        bool final_newline;
+        int expect_questions;
+    };
+    const std::vector<Case> cases = {
+        {"alternating_four_workers",
+         10,
+         {"overwrite", "skip", "overwrite", "skip", "overwrite", "skip", "overwrite", "skip", "overwrite",
+          "skip"},
+         true,
+         11},
+        {"last_answer_without_line_end", 2, {"skip", "overwrite"}, false, 3},
+        {"blanks_around_words", 3, {"  skip ", "\toverwrite   all  "}, true, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir tmp("engine-tool-answers");
+        for (const char* d : {"src", "dst", "dst/src"})
+            testsupport::make_dir(tmp.sub(d));
+        for (int i = 0; i < c.files; ++i) {
+            std::string f = "f" + std::to_string(i);
+            testsupport::write_file(tmp.sub("src/" + f), "new " + f);
+            testsupport::write_file(tmp.sub("dst/src/" + f), "old " + f);
+        }
+        std::string answers = "overwrite\n";
+        for (size_t i = 0; i < c.file_answers.size(); ++i)
+            answers += c.file_answers[i] + (i + 1 < c.file_answers.size() || c.final_newline ? "\n" : "");
+        testsupport::write_file(tmp.sub("answers"), answers);
+        std::string cmd = "cd " + tmp.path() + " && XDG_CONFIG_HOME=" + tmp.sub("config") + " " +
+                          build_path("tavrin-copy") + " --threads 4 src dst < answers; echo \"rc=$?\"";
+        std::string out = testsupport::capture(cmd);
+        SCOPED_TRACE(out);
+        std::vector<std::string> asked; // base names of the files, in the order asked
+        int questions = 0;
+        std::istringstream lines(out);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("conflict\t", 0) != 0) continue;
+            ++questions;
+            if (line.size() > 5 && line.compare(line.size() - 5, 5, "\tfile") == 0) {
+                std::string source = line.substr(9, line.find('\t', 9) - 9);
+                asked.push_back(su_basename(source));
+            }
+        }
+        EXPECT_EQ(c.expect_questions, questions);
+        EXPECT_NE(std::string::npos, out.find("rc=0"));
+        EXPECT_EQ(0, json_number(out, "files_cancelled"));
+        // A standing "all" answers every file after its question the same way.
+        std::string standing;
+        std::set<std::string> seen;
+        for (size_t i = 0; i < asked.size(); ++i) {
+            std::string a = i < c.file_answers.size() ? c.file_answers[i] : standing;
+            if (a.find("all") != std::string::npos) standing = a;
+            bool overwrite = a.find("overwrite") != std::string::npos;
+            seen.insert(asked[i]);
+            EXPECT_EQ((overwrite ? "new " : "old ") + asked[i],
+                      testsupport::read_file(tmp.sub("dst/src/" + asked[i])))
+                << "answer " << i << " (" << a << ")";
+        }
+        for (int i = 0; i < c.files; ++i) {
+            std::string f = "f" + std::to_string(i);
+            if (!seen.count(f)) {
+                EXPECT_FALSE(standing.empty())
+                    << f << " was neither asked about nor covered by an answer for all";
+                EXPECT_EQ("new " + f, testsupport::read_file(tmp.sub("dst/src/" + f)));
+            }
+        }
+    }
+}
+
 TEST(Tool, UsageErrorsExitWithTwo) {
     const std::vector<std::vector<std::string>> cases = {
         {},

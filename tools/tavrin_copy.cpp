@@ -193,17 +193,21 @@ private:
     bool m_eof = false;
 };
 
+// "ACTION" or "ACTION all"; blanks around the words do not matter.
 bool parse_answer(const std::string& line, copy_engine::ConflictAction& action, bool& all) {
-    std::string word = line;
-    all = false;
-    size_t sp = line.find(' ');
-    if (sp != std::string::npos) {
-        word = line.substr(0, sp);
-        std::string rest = line.substr(sp + 1);
-        if (rest != "all") return false;
-        all = true;
+    std::vector<std::string> words;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
+            ++i;
+        size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t')
+            ++i;
+        if (i > start) words.push_back(line.substr(start, i - start));
     }
-    return copy_engine::parse_conflict_action(word, action) && action != copy_engine::ConflictAction::Ask;
+    all = words.size() == 2 && words[1] == "all";
+    if (words.empty() || words.size() > 2 || (words.size() == 2 && !all)) return false;
+    return copy_engine::parse_conflict_action(words[0], action) && action != copy_engine::ConflictAction::Ask;
 }
 
 } // namespace
@@ -267,7 +271,10 @@ int main(int argc, char** argv) {
 
     const bool live = isatty(STDERR_FILENO);
     LineReader answers;
-    std::string asked_key; // the question printed last, so that it is printed once
+    // The question printed last and the one answered last: each is printed once and answered once, also
+    // while the engine still shows a question whose answer it has not taken yet.
+    uint64_t asked_serial = 0;
+    uint64_t answered_serial = 0;
     bool cancel_sent = false;
     for (;;) {
         copy_engine::Progress p = engine.snapshot();
@@ -276,11 +283,10 @@ int main(int argc, char** argv) {
             engine.cancel();
             cancel_sent = true;
         }
-        if (p.conflict.pending && rule == copy_engine::ConflictAction::Ask) {
-            std::string key = p.conflict.source_path + '\0' + p.conflict.target_path + '\0' +
-                              (p.conflict.is_dir ? "dir" : "file");
-            if (key != asked_key) {
-                asked_key = key;
+        if (p.conflict.pending && rule == copy_engine::ConflictAction::Ask &&
+            p.conflict.serial != answered_serial) {
+            if (p.conflict.serial != asked_serial) {
+                asked_serial = p.conflict.serial;
                 std::printf("conflict\t%s\t%s\t%s\n", p.conflict.source_path.c_str(),
                             p.conflict.target_path.c_str(), p.conflict.is_dir ? "dir" : "file");
                 std::fflush(stdout);
@@ -291,12 +297,14 @@ int main(int argc, char** argv) {
                 bool all = false;
                 if (parse_answer(line, a, all)) {
                     engine.resolve_conflict(a, all);
+                    answered_serial = p.conflict.serial;
                     break;
                 }
                 std::fprintf(stderr, "tavrin-copy: not an answer: %s\n", line.c_str());
             }
-            // Nobody is left to answer: stop rather than wait for ever.
-            if (answers.eof() && !cancel_sent) {
+            // Nobody is left to answer: stop rather than wait for ever. (A last answer without a line
+            // end arrives together with the end of input and has just been given.)
+            if (answered_serial != p.conflict.serial && answers.eof() && !cancel_sent) {
                 engine.cancel();
                 cancel_sent = true;
             }
