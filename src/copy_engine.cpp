@@ -31,6 +31,7 @@ constexpr auto kConflictPoll = std::chrono::milliseconds(200);
 constexpr const char* kTimedOut = "timed out — the source or target stopped responding";
 constexpr const char* kCancelledUnresponsive = "cancelled — the drive was not responding";
 constexpr const char* kNotRegular = "not a regular file (pipe, socket or device)";
+constexpr const char* kChangedWhileMoved = "changed while it was being moved — the source was kept";
 
 double now_seconds() {
     timespec ts{};
@@ -669,8 +670,23 @@ void Engine::run_task(const FileTask& task, int slot) {
         }
     }
 
+    const bool move = m_op.load() == Operation::Move;
+    // A move deletes the source only if the copy holds what the source still holds: a file written to
+    // while it was copied keeps its source, or the new data would be lost.
+    const NodeInfo before = move && !task.is_symlink ? node_info(task.source) : NodeInfo{};
     CopyOutcome outcome = copy_one_with_retry(task, target, slot);
-    if (outcome == CopyOutcome::Copied && m_op.load() == Operation::Move && !m_cancel) {
+    if (outcome == CopyOutcome::Copied && move && !m_cancel) {
+        if (!task.is_symlink) {
+            NodeInfo after = node_info(task.source);
+            if (after.exists &&
+                (after.size != before.size || after.inode != before.inode || after.device != before.device ||
+                 older(before.mtime, after.mtime) || older(after.mtime, before.mtime))) {
+                note_failure(task.source, kChangedWhileMoved, target, 1, 0);
+                log.errorf("move: %s changed while it was copied — the source was kept", task.source.c_str());
+                m_files_done += 1;
+                return;
+            }
+        }
         std::string err = fsops::remove_file(task.source);
         if (!err.empty()) {
             note_failure(task.source, err, target, 1, fsops::last_error_code());

@@ -1217,6 +1217,32 @@ TEST(Move, TargetThatAppearsBeforeTheRenameIsNeverReplaced) {
     EXPECT_FALSE(testsupport::exists(tmp.sub("doc.txt")));
 }
 
+// A file that another program writes to while it is moved across file systems: the copy holds the
+// old data, so deleting the source would lose what was written meanwhile.
+TEST(Move, SourceWrittenDuringItsCopyIsKept) {
+    TempDir tmp("engine-grow");
+    ScopedMount mount = ScopedMount::tmpfs("16m");
+    SKIP_UNLESS_MOUNTED(mount);
+    testsupport::make_dir(tmp.sub("src"));
+    write_pattern(tmp.sub("src/grow.bin"), 3 * 1024 * 1024 + 1, 5);
+    testsupport::write_file(tmp.sub("src/calm.txt"), "calm");
+    const std::string original = testsupport::read_file(tmp.sub("src/grow.bin"));
+    std::vector<std::string> env = preload_env("engine_faults");
+    env.push_back("TAVRIN_GROW_PATH=grow.bin");
+    env.push_back("XDG_CONFIG_HOME=" + tmp.sub("config"));
+    ChildResult r = run_child({build_path("tavrin-copy"), "--move", tmp.sub("src"), mount.path()}, env);
+    SCOPED_TRACE(r.out);
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(1, json_number(r.out, "failures_total"));
+    EXPECT_NE(std::string::npos, r.out.find("changed while it was being moved — the source was kept"));
+    ASSERT_TRUE(testsupport::exists(tmp.sub("src/grow.bin"))) << "the only copy of the new data was deleted";
+    EXPECT_EQ(original + "written during the copy\n", testsupport::read_file(tmp.sub("src/grow.bin")));
+    EXPECT_EQ(original, testsupport::read_file(mount.sub("src/grow.bin")));
+    // The file nobody touched is moved as usual.
+    EXPECT_FALSE(testsupport::exists(tmp.sub("src/calm.txt")));
+    EXPECT_EQ("calm", testsupport::read_file(mount.sub("src/calm.txt")));
+}
+
 TEST(Tool, AnswersConflictsFromStandardInput) {
     TempDir tmp("engine-tool");
     for (const char* d : {"src", "dst", "dst/src"})

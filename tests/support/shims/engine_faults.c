@@ -6,6 +6,8 @@
 //   TAVRIN_FAULT_LOG        every open of that file appends "<monotonic ms> fail|pass" to this file.
 //   TAVRIN_RACE_TARGET      a rename onto exactly this path first creates a file there, as if another
 //                           program had been quicker.
+//   TAVRIN_GROW_PATH        the first time data is read from a file whose path contains this text, a
+//                           line is appended to that file first, as by a program still writing it.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -113,4 +115,40 @@ int renameat2(int olddirfd, const char* oldpath, int newdirfd, const char* newpa
     }
     return ((int (*)(int, const char*, int, const char*, unsigned int))dlsym(RTLD_NEXT, "renameat2"))(
         olddirfd, oldpath, newdirfd, newpath, flags);
+}
+
+static int g_grown = 0;
+
+// Appends once to the file behind `fd` when its path carries the TAVRIN_GROW_PATH mark.
+static void grow_once(int fd) {
+    const char* mark = getenv("TAVRIN_GROW_PATH");
+    if (!mark || !*mark || fd < 0 || __atomic_load_n(&g_grown, __ATOMIC_SEQ_CST)) return;
+    char link[64];
+    char path[4096];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    ssize_t n = readlink(link, path, sizeof path - 1);
+    if (n <= 0) return;
+    path[n] = 0;
+    if (!strstr(path, mark) || __atomic_exchange_n(&g_grown, 1, __ATOMIC_SEQ_CST)) return;
+    int w = ((int (*)(const char*, int, ...))dlsym(RTLD_NEXT, "open"))(path, O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (w < 0) return;
+    if (write(w, "written during the copy\n", 24) < 0) {
+    }
+    close(w);
+}
+
+ssize_t pread(int fd, void* buf, size_t count, off_t off) {
+    grow_once(fd);
+    return ((ssize_t(*)(int, void*, size_t, off_t))dlsym(RTLD_NEXT, "pread"))(fd, buf, count, off);
+}
+
+ssize_t pread64(int fd, void* buf, size_t count, off_t off) {
+    grow_once(fd);
+    return ((ssize_t(*)(int, void*, size_t, off_t))dlsym(RTLD_NEXT, "pread64"))(fd, buf, count, off);
+}
+
+ssize_t copy_file_range(int in, off_t* in_off, int out, off_t* out_off, size_t len, unsigned flags) {
+    grow_once(in);
+    return ((ssize_t(*)(int, off_t*, int, off_t*, size_t, unsigned))dlsym(RTLD_NEXT, "copy_file_range"))(
+        in, in_off, out, out_off, len, flags);
 }
