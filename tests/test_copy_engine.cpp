@@ -1355,6 +1355,40 @@ TEST(Tool, EachQuestionTakesTheNextAnswerLine) {
     }
 }
 
+// Sources named through "." or ".." are copied under their real names, never into the target folder
+// itself or beside it.
+TEST(Tool, DotArgumentsNameTheFolderTheyMean) {
+    struct Case {
+        const char* name;
+        std::string cwd_rel; // working folder below the scratch folder
+        std::string source;
+        std::string target;
+        std::string expect; // file expected afterwards, relative to the scratch folder
+    };
+    const std::vector<Case> cases = {
+        {"dot", "src", ".", "../dst", "dst/src/d/f"},
+        {"trailing_slash", "", "src/", "dst/", "dst/src/d/f"},
+        {"dot_dot", "src/d", "..", "../../dst", "dst/src/d/f"},
+        {"dots_inside", "", "./src/./d/../d/f", "dst/.", "dst/f"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir tmp("engine-tool-dots");
+        for (const char* d : {"src", "src/d", "dst"})
+            testsupport::make_dir(tmp.sub(d));
+        testsupport::write_file(tmp.sub("src/d/f"), "f");
+        std::string cmd = "cd " + tmp.sub(c.cwd_rel) + " && XDG_CONFIG_HOME=" + tmp.sub("config") + " " +
+                          build_path("tavrin-copy") + " --conflict skip " + c.source + " " + c.target +
+                          " < /dev/null; echo \"rc=$?\"";
+        std::string out = testsupport::capture(cmd);
+        SCOPED_TRACE(out);
+        EXPECT_NE(std::string::npos, out.find("rc=0"));
+        EXPECT_EQ(1, json_number(out, "files_copied"));
+        EXPECT_EQ("f", testsupport::read_file(tmp.sub(c.expect)));
+        EXPECT_FALSE(testsupport::exists(tmp.sub("d"))) << "copied beside the target";
+    }
+}
+
 TEST(Tool, UsageErrorsExitWithTwo) {
     const std::vector<std::vector<std::string>> cases = {
         {},

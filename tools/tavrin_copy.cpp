@@ -11,6 +11,7 @@
 #include <cstring>
 #include <poll.h>
 #include <string>
+#include <string_view>
 #include <unistd.h>
 #include <vector>
 
@@ -28,8 +29,29 @@ void usage() {
                  "rename_existing|overwrite_if_newer|cancel] SOURCE... TARGET_DIR\n");
 }
 
+std::string resolved(const std::string& path) {
+    char* r = ::realpath(path.c_str(), nullptr);
+    if (!r) return path;
+    std::string out(r);
+    std::free(r);
+    return out;
+}
+
+bool has_dot_component(const std::string& path) {
+    for (size_t i = 0; i < path.size();) {
+        size_t j = path.find('/', i);
+        if (j == std::string::npos) j = path.size();
+        std::string_view part(path.data() + i, j - i);
+        if (part == "." || part == "..") return true;
+        i = j + 1;
+    }
+    return false;
+}
+
 // Relative arguments are taken from the working folder; a trailing "/" is dropped so that the source's
-// own name is used in the target. Links are not resolved: a link is copied as a link.
+// own name is used in the target. "." and ".." are resolved, so that "." copies the folder under its
+// own name rather than into the target itself; the last component is kept as it is otherwise, so that
+// a link is copied as a link.
 std::string absolute(const std::string& arg) {
     std::string p = arg;
     if (p.empty() || p[0] != '/') {
@@ -39,7 +61,11 @@ std::string absolute(const std::string& arg) {
     }
     while (p.size() > 1 && p.back() == '/')
         p.pop_back();
-    return p;
+    if (!has_dot_component(p)) return p;
+    std::string base = su::basename_of(p);
+    if (base == "." || base == "..") return resolved(p);
+    std::string dir = su::parent_of(p);
+    return su::join_path(resolved(dir.empty() ? "/" : dir), base);
 }
 
 std::string json_string(const std::string& raw) {
