@@ -67,6 +67,7 @@ struct NodeInfo {
     uint32_t mode = 0;
     uint64_t device = 0;
     uint64_t inode = 0;
+    uint64_t nlink = 0;
     timespec atime{};
     timespec mtime{};
 };
@@ -83,6 +84,7 @@ NodeInfo node_info(const std::string& path) {
     n.mode = st.st_mode & 07777;
     n.device = st.st_dev;
     n.inode = st.st_ino;
+    n.nlink = st.st_nlink;
     n.atime = st.st_atim;
     n.mtime = st.st_mtim;
     return n;
@@ -442,6 +444,14 @@ void Engine::scan_thread(std::vector<std::string> sources, std::string target_di
             task.target = to;
             task.size = src.is_symlink ? 0 : src.size;
             task.is_symlink = src.is_symlink;
+            // Files picked one by one may be names of one file, too; they stay linked in the target.
+            if (src.is_regular) {
+                task.inode = src.inode;
+                task.device = src.device;
+                std::pair<uint64_t, uint64_t> key{src.device, src.inode};
+                if (src.nlink > 1) m_scan_linked.insert(key);
+                task.multi_linked = m_scan_linked.count(key) > 0;
+            }
             queue_task(std::move(task));
         } else {
             note_failure(from, kNotRegular, to, 1, 0);

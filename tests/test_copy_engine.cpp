@@ -700,6 +700,39 @@ TEST(CopyEngine, WorkerWaitingForAnAnswerIsNeverStalled) {
     EXPECT_EQ(1, p.files_copied);
 }
 
+// Names of one file chosen one by one (not inside a copied folder) stay one file in the target.
+TEST(CopyEngine, HardLinksChosenOneByOneStayTogether) {
+    for (Operation op : {Operation::Copy, Operation::Move}) {
+        SCOPED_TRACE(mode_name(op));
+        TempDir tmp("engine-toplinks");
+        testsupport::make_dir(tmp.sub("src"));
+        testsupport::write_file(tmp.sub("src/one"), "shared");
+        ASSERT_EQ(0, link(tmp.sub("src/one").c_str(), tmp.sub("src/two").c_str()));
+        testsupport::write_file(tmp.sub("src/alone"), "alone");
+        std::optional<ScopedMount> mount;
+        std::string dst = tmp.sub("dst");
+        if (op == Operation::Move) {
+            mount.emplace(ScopedMount::tmpfs("8m"));
+            SKIP_UNLESS_MOUNTED(*mount);
+            dst = mount->path();
+        } else {
+            testsupport::make_dir(dst);
+        }
+        Progress p =
+            copy_and_wait({tmp.sub("src/one"), tmp.sub("src/alone"), tmp.sub("src/two")}, dst, op, 3);
+        EXPECT_EQ(0u, p.failures_total) << failures_text(p);
+        struct stat a {
+        }, b{}, c{};
+        ASSERT_EQ(0, lstat((dst + "/one").c_str(), &a));
+        ASSERT_EQ(0, lstat((dst + "/two").c_str(), &b));
+        ASSERT_EQ(0, lstat((dst + "/alone").c_str(), &c));
+        EXPECT_EQ(a.st_ino, b.st_ino) << "the two names were copied apart";
+        EXPECT_NE(a.st_ino, c.st_ino);
+        EXPECT_EQ("shared", testsupport::read_file(dst + "/two"));
+        EXPECT_EQ(op == Operation::Copy, testsupport::exists(tmp.sub("src/two")));
+    }
+}
+
 TEST(CopyEngine, ReplacesExistingTargetsWithLinksWithoutLeftovers) {
     TempDir tmp("engine-links");
     for (const char* d : {"src", "src/d", "dst", "dst/src", "dst/src/d"})
