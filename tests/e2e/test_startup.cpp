@@ -211,7 +211,14 @@ TEST(Startup, PaintsThePaletteWindowColour) {
         ASSERT_FALSE(shot.empty());
         // The 1100-unit window puts the bridge at 508..592; its left margin beside the buttons shows the
         // window colour.
-        EXPECT_EQ(e2e::pixel_at(shot, 510, 400), std::string(theme) == "dark" ? "#16181C" : "#EDEEF0");
+        const bool dark = std::string(theme) == "dark";
+        EXPECT_EQ(e2e::pixel_at(shot, 510, 400), dark ? "#16181C" : "#EDEEF0");
+        // The whole frame is there: menu bar and status bar in the bar colour, the active (left) pane's
+        // banner in the source tint, the other pane's in the target tint (banners at 94..122).
+        EXPECT_EQ(e2e::pixel_at(shot, 1000, 15), dark ? "#1E2126" : "#F7F8FA") << "menu bar";
+        EXPECT_EQ(e2e::pixel_at(shot, 300, 716), dark ? "#1E2126" : "#F7F8FA") << "status bar";
+        EXPECT_EQ(e2e::pixel_at(shot, 250, 108), dark ? "#E08A4F" : "#B4531A") << "source banner";
+        EXPECT_EQ(e2e::pixel_at(shot, 850, 108), dark ? "#5BD48D" : "#1F7A45") << "target banner";
         EXPECT_TRUE(t.wait_log(std::string("language en, theme ") + theme));
         t.signal(SIGTERM);
         EXPECT_EQ(t.wait_exit(5), 0);
@@ -236,11 +243,32 @@ TEST(Startup, StartFoldersAreRecentAndIdleTicksWriteNoSettings) {
 TEST(Startup, StoredLanguageIsUsedAndLogged) {
     for (const char* code : {"ar", "de", "zh_TW"}) {
         Tavrin t;
-        t.put_config("settings.json", std::string("{\n  \"language\": \"") + code + "\",\n  \"theme\": \"dark\"\n}\n");
+        t.put_config("settings.json",
+                     std::string("{\n  \"language\": \"") + code + "\",\n  \"theme\": \"dark\"\n}\n");
         ASSERT_TRUE(t.start());
         EXPECT_TRUE(t.wait_log(std::string("language ") + code + ", theme dark")) << t.log();
         t.signal(SIGTERM);
         EXPECT_EQ(t.wait_exit(5), 0);
         EXPECT_NE(t.settings().find(std::string("\"language\": \"") + code + "\""), std::string::npos);
+    }
+}
+
+TEST(Startup, ActiveArgumentChoosesTheSourcePane) {
+    struct Case {
+        const char* arg;
+        bool right_active;
+    };
+    for (const Case& c : {Case{"--active=right", true}, Case{"--active=left", false},
+                          Case{"--active=RIGHT", false}, Case{"--active=", false}}) {
+        Tavrin t;
+        ASSERT_TRUE(t.start({c.arg}));
+        std::string shot = t.screenshot(t.home() + "/active.png");
+        ASSERT_FALSE(shot.empty());
+        const char* source = "#B4531A";
+        const char* target = "#1F7A45";
+        EXPECT_EQ(e2e::pixel_at(shot, 250, 108), c.right_active ? target : source) << c.arg;
+        EXPECT_EQ(e2e::pixel_at(shot, 850, 108), c.right_active ? source : target) << c.arg;
+        t.signal(SIGTERM);
+        EXPECT_EQ(t.wait_exit(5), 0);
     }
 }
