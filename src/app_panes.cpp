@@ -42,7 +42,7 @@ const ColumnSpec kColumnSpecs[] = {
 };
 
 struct PlacedColumn {
-    const ColumnSpec* spec = nullptr;
+    const ColumnSpec* def = nullptr;
     double x = 0;
     double w = 0;
 };
@@ -54,9 +54,9 @@ struct Columns {
     double content_w = 0;
 };
 
-double column_width(const Settings& s, const ColumnSpec& spec) {
+double column_width(const Settings& s, const ColumnSpec& def) {
     int saved = 0;
-    switch (spec.id) {
+    switch (def.id) {
     case ColumnId::Size:
         saved = s.col_w_size;
         break;
@@ -79,7 +79,7 @@ double column_width(const Settings& s, const ColumnSpec& spec) {
         saved = s.col_w_group;
         break;
     }
-    return saved > 0 ? double(saved) : spec.width;
+    return saved > 0 ? double(saved) : def.width;
 }
 
 // The name column takes all spare width; when the pane is too narrow for it to keep its minimum, the
@@ -88,17 +88,17 @@ Columns compute_columns(double x, double w, const Settings& s, double scrollbar_
     Columns c;
     c.name_x = x + 10 - hscroll;
     double cols = 0;
-    for (const ColumnSpec& spec : kColumnSpecs)
-        if (column_enabled(s, spec.id)) cols += column_width(s, spec) + 16;
+    for (const ColumnSpec& def : kColumnSpecs)
+        if (column_enabled(s, def.id)) cols += column_width(s, def) + 16;
     double name_min = s.col_w_name > 0 ? double(s.col_w_name) : kNameMinWidth;
     c.name_w = std::max(w - scrollbar_w - 20 - cols, name_min);
     double edge = c.name_x + c.name_w;
-    for (const ColumnSpec& spec : kColumnSpecs) {
-        if (!column_enabled(s, spec.id)) continue;
+    for (const ColumnSpec& def : kColumnSpecs) {
+        if (!column_enabled(s, def.id)) continue;
         PlacedColumn p;
-        p.spec = &spec;
+        p.def = &def;
         p.x = edge + 16;
-        p.w = column_width(s, spec);
+        p.w = column_width(s, def);
         edge = p.x + p.w;
         c.placed.push_back(p);
     }
@@ -353,9 +353,9 @@ void App::draw_pane(const Pane& pane, bool right, double x, double y, double w, 
         clipped_hit(x, name_edge - x, Hit::PaneHeader, int(dir_lister::SortKey::Name));
         double prev = name_edge;
         for (const PlacedColumn& c : cols.placed) {
-            bool s = order.key == c.spec->sort_key;
+            bool s = order.key == c.def->sort_key;
             double r = c.x + c.w;
-            std::string label = tr(c.spec->label_key);
+            std::string label = tr(c.def->label_key);
             if (s) {
                 draw_text_right(label, r - 6 - 12, cy, 11, p.accent, true);
                 set_color(p.accent);
@@ -363,14 +363,14 @@ void App::draw_pane(const Pane& pane, bool right, double x, double y, double w, 
             } else {
                 draw_text_right(label, r - 6, cy, 11, p.secondary);
             }
-            clipped_hit(prev, r - prev, Hit::PaneHeader, int(c.spec->sort_key));
+            clipped_hit(prev, r - prev, Hit::PaneHeader, int(c.def->sort_key));
             prev = r;
         }
         set_color(p.divider);
         cairo_set_line_width(cr, 1);
         std::vector<std::pair<double, int>> edges{{name_edge, -1}};
         for (const PlacedColumn& c : cols.placed)
-            edges.emplace_back(c.x + c.w, int(c.spec->id));
+            edges.emplace_back(c.x + c.w, int(c.def->id));
         for (auto& [ex, id] : edges) {
             double lx = std::round(ex) + 0.5;
             cairo_move_to(cr, lx, hy + 6);
@@ -501,7 +501,7 @@ void App::draw_pane(const Pane& pane, bool right, double x, double y, double w, 
             for (const PlacedColumn& c : cols.placed) {
                 double r = c.x + c.w - 6;
                 if (c.x > x + view_w || r < x) continue;
-                switch (c.spec->id) {
+                switch (c.def->id) {
                 case ColumnId::Size:
                     if (e.is_dir_like() || e.size < 0)
                         draw_text_right("—", r, cy, 11, cell_colour, false, true);
