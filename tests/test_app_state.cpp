@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <sys/stat.h>
 
 using testsupport::Checks;
@@ -49,31 +50,43 @@ void start_app(App& app, const std::string& left, const std::string& right) {
     app.load_state();
 }
 
+// Runs `body` in a child with an App started on folders a (left) and b (right) of `h`; returns the
+// failures it recorded.
+std::string with_app(const Home& h, const std::function<void(App&, Checks&)>& body, bool as_nobody = false) {
+    return in_child([&] {
+        h.enter();
+        Checks c;
+        if (as_nobody) {
+            setenv("XDG_CONFIG_HOME", "/tmp", 1); // nobody cannot write the test's folder
+            if (!testsupport::drop_to_nobody()) return std::string("could not drop privileges");
+        }
+        App app;
+        start_app(app, h.dir.sub("a"), h.dir.sub("b"));
+        body(app, c);
+        return c.failures;
+    });
+}
+
+bool missing(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) != 0;
+}
+
 } // namespace
 
 TEST(AppState, NothingChangedWritesNothing) {
     Home h;
-    std::string out = in_child([&] {
-        h.enter();
-        Checks c;
-        App app;
-        start_app(app, h.dir.sub("a"), h.dir.sub("b"));
+    std::string out = with_app(h, [&](App& app, Checks& c) {
         for (int tick = 0; tick < 5; ++tick)
             app.save_state_if_changed();
-        struct stat st;
-        c.expect(::stat(h.settings_file().c_str(), &st) != 0, "settings written without a change");
-        return c.failures;
+        c.expect(missing(h.settings_file()), "settings written without a change");
     });
     EXPECT_EQ(out, "");
 }
 
 TEST(AppState, AChangeOfFolderIsSavedAtOnceAndBecomesRecent) {
     Home h;
-    std::string out = in_child([&] {
-        h.enter();
-        Checks c;
-        App app;
-        start_app(app, h.dir.sub("a"), h.dir.sub("b"));
+    std::string out = with_app(h, [&](App& app, Checks& c) {
         app.pane_for(true).navigate_to(h.dir.sub("c"), true);
         app.save_state_if_changed();
         std::string s = testsupport::read_file(h.settings_file());
@@ -84,20 +97,14 @@ TEST(AppState, AChangeOfFolderIsSavedAtOnceAndBecomesRecent) {
         // Written once: a second tick without a change leaves the file alone.
         ::unlink(h.settings_file().c_str());
         app.save_state_if_changed();
-        struct stat st;
-        c.expect(::stat(h.settings_file().c_str(), &st) != 0, "written again without a change");
-        return c.failures;
+        c.expect(missing(h.settings_file()), "written again without a change");
     });
     EXPECT_EQ(out, "");
 }
 
 TEST(AppState, AChangeOfSortOrderAloneIsSaved) {
     Home h;
-    std::string out = in_child([&] {
-        h.enter();
-        Checks c;
-        App app;
-        start_app(app, h.dir.sub("a"), h.dir.sub("b"));
+    std::string out = with_app(h, [&](App& app, Checks& c) {
         std::string recent_before = testsupport::read_file(h.recent_file());
         app.pane_for(false).set_sort_order({dir_lister::SortKey::Modified, false, true});
         app.save_state_if_changed();
@@ -106,7 +113,6 @@ TEST(AppState, AChangeOfSortOrderAloneIsSaved) {
         c.expect(contains(s, "\"left_sort_asc\": false,"), "left direction: " + s);
         c.expect(contains(s, "\"right_sort_key\": \"name\","), "right key: " + s);
         c.equal(testsupport::read_file(h.recent_file()), recent_before, "recent unchanged by a sort");
-        return c.failures;
     });
     EXPECT_EQ(out, "");
 }
@@ -115,26 +121,22 @@ TEST(AppState, AFolderWithoutRightsIsLoggedAsPermissionDenied) {
     Home h;
     testsupport::make_dir(h.dir.sub("closed"), 0700);
     ::chmod(h.dir.path().c_str(), 0755);
-    std::string out = in_child([&] {
-        h.enter();
-        setenv("XDG_CONFIG_HOME", "/tmp", 1); // nobody cannot write the test's folder; the log goes nowhere
-        Checks c;
-        if (!testsupport::drop_to_nobody()) return std::string("could not drop privileges");
-        App app;
-        start_app(app, h.dir.sub("a"), h.dir.sub("b"));
-        app.pane_for(false).navigate_to(h.dir.sub("closed"), true);
-        app.save_state_if_changed();
-        c.expect(!app.left().error().empty(), "no error shown for the closed folder");
-        int found = 0;
-        for (const auto& e : Log::instance().recent())
-            if (e.text == "permission denied: " + h.dir.sub("closed")) ++found;
-        c.equal(found, 1, "permission denied logged once");
-        app.save_state_if_changed();
-        found = 0;
-        for (const auto& e : Log::instance().recent())
-            if (e.text == "permission denied: " + h.dir.sub("closed")) ++found;
-        c.equal(found, 1, "logged once per change of folder");
-        return c.failures;
-    });
+    std::string out = with_app(
+        h,
+        [&](App& app, Checks& c) {
+            app.pane_for(false).navigate_to(h.dir.sub("closed"), true);
+            app.save_state_if_changed();
+            c.expect(!app.left().error().empty(), "no error shown for the closed folder");
+            int found = 0;
+            for (const auto& e : Log::instance().recent())
+                if (e.text == "permission denied: " + h.dir.sub("closed")) ++found;
+            c.equal(found, 1, "permission denied logged once");
+            app.save_state_if_changed();
+            found = 0;
+            for (const auto& e : Log::instance().recent())
+                if (e.text == "permission denied: " + h.dir.sub("closed")) ++found;
+            c.equal(found, 1, "logged once per change of folder");
+        },
+        true);
     EXPECT_EQ(out, "");
 }
