@@ -57,7 +57,9 @@ std::string with_app(const Home& h, const std::function<void(App&, Checks&)>& bo
         h.enter();
         Checks c;
         if (as_nobody) {
-            setenv("XDG_CONFIG_HOME", "/tmp", 1); // nobody cannot write the test's folder
+            // A configuration folder that nobody may write into.
+            testsupport::make_dir(h.dir.sub("open"), 0777);
+            setenv("XDG_CONFIG_HOME", h.dir.sub("open").c_str(), 1);
             if (!testsupport::drop_to_nobody()) return std::string("could not drop privileges");
         }
         App app;
