@@ -40,5 +40,5 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVRIN_SANITIZE=thr
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 [ -d build-tsan ] && run_ctest build-tsan -L threaded
 
-echo "all runs: $passed passed, $failed failed"
+echo "total: $passed passed, $failed failed"
 exit $status
