@@ -368,7 +368,15 @@ std::string reserve(int dst, const std::vector<Region>& regions, const std::stri
 
 void copy_metadata(int dst, const struct stat& st) {
     // Best effort, as on file systems without Unix modes or nanosecond times: the data is what counts.
-    ::fchmod(dst, st.st_mode & 07777);
+    mode_t mode = st.st_mode & 07777;
+    // The copy belongs to whoever copies it: another user's set-user-ID program copied by root must not
+    // become a set-user-ID root program (likewise set-group-ID for a group the copy does not have).
+    struct stat own;
+    if (::fstat(dst, &own) == 0) {
+        if (own.st_uid != st.st_uid) mode &= ~static_cast<mode_t>(S_ISUID);
+        if (own.st_gid != st.st_gid) mode &= ~static_cast<mode_t>(S_ISGID);
+    }
+    ::fchmod(dst, mode);
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     ::futimens(dst, times);
 }

@@ -225,6 +225,39 @@ TEST(CopyFile, LargeSparseFileFitsOnASmallTarget) {
     EXPECT_LE(stat_of(tmp.sub("copy")).st_blocks * 512, 256 * 1024);
 }
 
+// The copy is owned by the one who copies; set-user-ID and set-group-ID travel only with the same owner
+// and group, or copying another user's program as root would hand out root's rights.
+TEST(CopyFile, SetIdBitsOnlyWhereOwnerAndGroupStayTheSame) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give the source another owner";
+    struct Case {
+        const char* name;
+        mode_t mode;
+        uid_t uid;
+        gid_t gid;
+        mode_t expect;
+    };
+    const std::vector<Case> cases = {
+        {"own file keeps both", 06755, 0, 0, 06755},
+        {"other owner loses set-user-ID", 06755, 65534, 0, 02755},
+        {"other group loses set-group-ID", 06755, 0, 65534, 04755},
+        {"other owner and group lose both", 07755, 65534, 65534, 01755},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        std::string src = dir.path() + "/src";
+        std::string dst = dir.path() + "/dst";
+        testsupport::write_file(src, "program");
+        ASSERT_EQ(chown(src.c_str(), c.uid, c.gid), 0) << c.name;
+        ASSERT_EQ(chmod(src.c_str(), c.mode), 0) << c.name;
+        ASSERT_EQ(fsops::copy_file(src, dst), "") << c.name;
+        struct stat st = stat_of(dst);
+        EXPECT_EQ(0u, st.st_uid) << c.name;
+        EXPECT_EQ(c.expect, st.st_mode & 07777) << c.name << ": " << std::oct << (st.st_mode & 07777);
+        unlink(src.c_str());
+        unlink(dst.c_str());
+    }
+}
+
 TEST(CopyFile, RefusesWhatIsNotARegularFile) {
     TempDir dir;
     ASSERT_EQ(mkfifo(dir.sub("pipe").c_str(), 0644), 0);
