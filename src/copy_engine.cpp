@@ -620,6 +620,8 @@ void Engine::run_task(const FileTask& task, int slot) {
         m_bytes_done += task.size;
     };
 
+    // The existing file that RenameExisting put aside; it gets its name back if no copy takes its place.
+    std::string moved_aside;
     NodeInfo existing = node_info(target);
     if (existing.exists) {
         NodeInfo src = node_info(task.source);
@@ -668,7 +670,7 @@ void Engine::run_task(const FileTask& task, int slot) {
                 done_without_copy();
                 return;
             }
-            std::string moved_aside = su::join_path(parent, fresh);
+            moved_aside = su::join_path(parent, fresh);
             std::string err = fsops::rename_path(target, moved_aside);
             if (!err.empty()) {
                 note_failure(target, err, moved_aside, 1, fsops::last_error_code());
@@ -685,6 +687,10 @@ void Engine::run_task(const FileTask& task, int slot) {
     // while it was copied keeps its source, or the new data would be lost.
     const NodeInfo before = move && !task.is_symlink ? node_info(task.source) : NodeInfo{};
     CopyOutcome outcome = copy_one_with_retry(task, target, slot);
+    if (outcome != CopyOutcome::Copied && !moved_aside.empty()) {
+        if (::renameat2(AT_FDCWD, moved_aside.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+            log.infof("put %s back: its replacement was not copied", target.c_str());
+    }
     if (outcome == CopyOutcome::Copied && move && !m_cancel) {
         if (!task.is_symlink) {
             NodeInfo after = node_info(task.source);

@@ -1250,6 +1250,28 @@ TEST(Move, TargetThatAppearsBeforeTheRenameIsNeverReplaced) {
     EXPECT_FALSE(testsupport::exists(tmp.sub("doc.txt")));
 }
 
+// "Rename the existing file" moves it aside before the copy; a copy that then fails gives it its name
+// back, so the target folder looks as it did.
+TEST(Conflict, RenameExistingPutsTheOldFileBackWhenTheCopyFails) {
+    TempDir tmp("engine-putback");
+    for (const char* d : {"src", "dst"})
+        testsupport::make_dir(tmp.sub(d));
+    testsupport::write_file(tmp.sub("src/notes.txt"), "incoming");
+    testsupport::write_file(tmp.sub("dst/notes.txt"), "old");
+    std::vector<std::string> env = preload_env("engine_faults");
+    env.push_back("TAVRIN_FAULT_PATH=src/notes.txt");
+    env.push_back("TAVRIN_FAULT_ERRNO=" + std::to_string(EACCES));
+    env.push_back("XDG_CONFIG_HOME=" + tmp.sub("config"));
+    ChildResult r = run_child({build_path("tavrin-copy"), "--conflict", "rename_existing",
+                               tmp.sub("src/notes.txt"), tmp.sub("dst")},
+                              env);
+    SCOPED_TRACE(r.out);
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(1, json_number(r.out, "failures_total"));
+    EXPECT_EQ("old", testsupport::read_file(tmp.sub("dst/notes.txt")));
+    EXPECT_FALSE(testsupport::exists(tmp.sub("dst/notes.1.txt")));
+}
+
 // A file that another program writes to while it is moved across file systems: the copy holds the
 // old data, so deleting the source would lose what was written meanwhile.
 TEST(Move, SourceWrittenDuringItsCopyIsKept) {
