@@ -315,6 +315,7 @@ private:
     // Draws the column menu instead when m_column_menu is set.
     void draw_context_menu();
     void draw_column_menu();
+    void draw_popup_frame(double x, double y, double w, double h, bool deep_shadow);
     void draw_header(double y, double w);
     void draw_bridge(double x, double y, double w, double h);
     void draw_status_bar(double y, double w);

@@ -177,13 +177,7 @@ void App::draw_open_menu() {
     const double y = kMenuBarH;
     if (x + w > m_layout.width - 4) x = m_layout.width - 4 - w;
 
-    fill_rounded(x + 2, y + 3, w, h, 4, kBlack, 0.1);
-    fill_rounded(x + 1, y + 2, w, h, 4, kBlack, 0.08);
-    fill_rounded(x, y, w, h, 4, m_palette.menu_bg);
-    set_color(m_palette.menu_border);
-    cairo_set_line_width(m_cr, 1);
-    rounded_rect(x + 0.5, y + 0.5, w - 1, h - 1, 4);
-    cairo_stroke(m_cr);
+    draw_popup_frame(x, y, w, h, true);
 
     const ActionTarget target = action_target();
     double cy = y + 6;
@@ -256,6 +250,18 @@ void App::draw_open_menu() {
     }
 }
 
+// Shadow, face and outline shared by the drop-down, context and column menus; the drop-down hangs from
+// the menu bar and casts a second, softer shadow.
+void App::draw_popup_frame(double x, double y, double w, double h, bool deep_shadow) {
+    fill_rounded(x + 2, y + 3, w, h, 4, kBlack, 0.1);
+    if (deep_shadow) fill_rounded(x + 1, y + 2, w, h, 4, kBlack, 0.08);
+    fill_rounded(x, y, w, h, 4, m_palette.menu_bg);
+    set_color(m_palette.menu_border);
+    cairo_set_line_width(m_cr, 1);
+    rounded_rect(x + 0.5, y + 0.5, w - 1, h - 1, 4);
+    cairo_stroke(m_cr);
+}
+
 void App::draw_context_menu() {
     if (!m_context_menu || !m_cr) return;
     if (m_column_menu) {
@@ -281,12 +287,7 @@ void App::draw_context_menu() {
     double x = 0, y = 0;
     place_at_point(m_context_x, m_context_y, w, h, m_layout.width, m_layout.height, x, y);
 
-    fill_rounded(x + 2, y + 3, w, h, 4, kBlack, 0.1);
-    fill_rounded(x, y, w, h, 4, m_palette.menu_bg);
-    set_color(m_palette.menu_border);
-    cairo_set_line_width(m_cr, 1);
-    rounded_rect(x + 0.5, y + 0.5, w - 1, h - 1, 4);
-    cairo_stroke(m_cr);
+    draw_popup_frame(x, y, w, h, false);
 
     double cy = y + 6;
     for (const auto& item : items) {
@@ -319,12 +320,7 @@ void App::draw_column_menu() {
     double x = 0, y = 0;
     place_at_point(m_context_x, m_context_y, w, h, m_layout.width, m_layout.height, x, y);
 
-    fill_rounded(x + 2, y + 3, w, h, 4, kBlack, 0.1);
-    fill_rounded(x, y, w, h, 4, m_palette.menu_bg);
-    set_color(m_palette.menu_border);
-    cairo_set_line_width(m_cr, 1);
-    rounded_rect(x + 0.5, y + 0.5, w - 1, h - 1, 4);
-    cairo_stroke(m_cr);
+    draw_popup_frame(x, y, w, h, false);
 
     draw_text(tr("menu.columns"), x + 10, y + 6 + kRowH / 2, 11, m_palette.secondary, true);
     fill_rect(x + 10, y + 6 + kRowH + 3, w - 20, 1, m_palette.divider);
