@@ -4,7 +4,7 @@
 //
 // Usage: bench_dir_lister [file count]   (the folder is made under $TMPDIR, else /tmp, and removed)
 
-#include "dir_lister.h"
+#include "fs/dir_lister.h"
 
 #include "bench_util.h"
 

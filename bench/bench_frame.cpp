@@ -8,10 +8,10 @@
 // Usage: bench_frame [entries, default 100000] [frames, default 60]
 
 #include "../tests/support/app_peer.h"
-#include "app.h"
-#include "i18n.h"
-#include "pane.h"
-#include "settings.h"
+#include "ui/app.h"
+#include "base/i18n.h"
+#include "ui/pane.h"
+#include "config/settings.h"
 
 #include <cairo.h>
 

@@ -1,6 +1,6 @@
 // Log throughput: 1,000,000 infof calls from 4 threads, the log file on tmpfs. Prints lines per second
 // for each of 5 runs and their median.
-#include "logger.h"
+#include "base/logger.h"
 
 #include "bench_util.h"
 

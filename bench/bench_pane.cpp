@@ -10,7 +10,7 @@
 // Usage: bench_pane [files for the timing, default 100000] [files for the memory figure, default 1000000]
 //        A memory count of 0 skips the memory figure.
 
-#include "pane.h"
+#include "ui/pane.h"
 
 #include "bench_util.h"
 

@@ -1,6 +1,6 @@
 // dir_lister::sort of 1,000,000 entries, by name (mixed names with numbers) and by size: entries per second.
 
-#include "dir_lister.h"
+#include "fs/dir_lister.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,5 +1,5 @@
-#include "app.h"
-#include "crash_handler.h"
+#include "ui/app.h"
+#include "ui/crash_handler.h"
 
 #include <clocale>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "actions.h"
+#include "base/actions.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Command-line parsing of the main program (no window needed).
-#include "app.h"
+#include "ui/app.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // Saving the pane state: what the tick writes when a folder or an order changes, and what it leaves alone.
 // Each scenario runs in a child process: settings, recent folders and the log are process-wide.
-#include "app.h"
+#include "ui/app.h"
 #include "child.h"
-#include "logger.h"
-#include "recent.h"
-#include "settings.h"
+#include "base/logger.h"
+#include "config/recent.h"
+#include "config/settings.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "archive_ops.h"
+#include "engine/archive_ops.h"
 
 #include "child.h"
-#include "logger.h"
+#include "base/logger.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "bg_task.h"
-#include "logger.h"
+#include "engine/bg_task.h"
+#include "base/logger.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>

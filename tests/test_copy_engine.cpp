@@ -1,7 +1,7 @@
-#include "copy_engine.h"
+#include "engine/copy_engine.h"
 #include "fs_mounts.h"
-#include "fs_ops.h"
-#include "logger.h"
+#include "fs/fs_ops.h"
+#include "base/logger.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "fs_ops.h"
+#include "fs/fs_ops.h"
 
 #include "fs_mounts.h"
 #include "temp_dir.h"

@@ -1,7 +1,7 @@
 // Every crash happens in a forked child that installs the handler; the parent checks how the child died
 // and what the report says. This file has its own main(): when the handler starts this test program as
 // the notice process ("--crash-notice=..."), it records what it was given instead of running the tests.
-#include "crash_handler.h"
+#include "ui/crash_handler.h"
 
 #include "child.h"
 #include "temp_dir.h"

@@ -2,7 +2,7 @@
 // the GTK-settings fallback) and a small stand-in for the settings portal in a child process. Every call
 // under test also runs in a forked child, so each case gets a fresh bus connection and fresh GTK state and
 // this process never starts GLib's threads (which would make the later forks unsafe).
-#include "desktop_theme.h"
+#include "ui/desktop_theme.h"
 
 #include "child.h"
 #include "temp_dir.h"

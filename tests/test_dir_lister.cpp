@@ -1,4 +1,4 @@
-#include "dir_lister.h"
+#include "fs/dir_lister.h"
 
 #include "child.h"
 #include "temp_dir.h"

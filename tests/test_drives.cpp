@@ -1,6 +1,6 @@
-#include "drives.h"
+#include "engine/drives.h"
 
-#include "i18n.h"
+#include "base/i18n.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "file_ops.h"
+#include "engine/file_ops.h"
 
 #include "temp_dir.h"
 

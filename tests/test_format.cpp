@@ -1,6 +1,6 @@
-#include "format.h"
+#include "base/format.h"
 
-#include "i18n.h"
+#include "base/i18n.h"
 
 #include <gtest/gtest.h>
 

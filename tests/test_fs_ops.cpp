@@ -1,4 +1,4 @@
-#include "fs_ops.h"
+#include "fs/fs_ops.h"
 
 #include "child.h"
 #include "fs_mounts.h"

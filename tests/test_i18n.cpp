@@ -1,5 +1,5 @@
-#include "i18n.h"
-#include "i18n_data.h"
+#include "base/i18n.h"
+#include "base/i18n_data.h"
 
 #include "child.h"
 

@@ -1,8 +1,8 @@
 // Screen layout, UI scale, the hit list and the drawing primitives, rendered off-screen.
-#include "app.h"
+#include "ui/app.h"
 #include "app_peer.h"
-#include "i18n.h"
-#include "settings.h"
+#include "base/i18n.h"
+#include "config/settings.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>

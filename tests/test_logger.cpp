@@ -1,4 +1,4 @@
-#include "logger.h"
+#include "base/logger.h"
 
 #include "temp_dir.h"
 

@@ -1,7 +1,7 @@
-#include "menu_model.h"
+#include "ui/menu_model.h"
 
-#include "app.h"
-#include "i18n.h"
+#include "ui/app.h"
+#include "base/i18n.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>

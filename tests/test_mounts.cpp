@@ -1,6 +1,6 @@
-#include "mounts.h"
+#include "fs/mounts.h"
 
-#include "paths.h"
+#include "base/paths.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "pane.h"
+#include "ui/pane.h"
 
 #include "child.h"
-#include "strutil.h"
+#include "base/strutil.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>

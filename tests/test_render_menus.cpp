@@ -1,14 +1,14 @@
 // Header, menus, bridge and status bar rendered off-screen: hit regions in paint order, placement of menus
 // near the window's edges, and palette colours at positions the layout defines.
-#include "app.h"
+#include "ui/app.h"
 #include "app_peer.h"
-#include "bookmarks.h"
-#include "i18n.h"
-#include "menu_model.h"
-#include "paths.h"
-#include "recent.h"
-#include "settings.h"
-#include "strutil.h"
+#include "config/bookmarks.h"
+#include "base/i18n.h"
+#include "ui/menu_model.h"
+#include "base/paths.h"
+#include "config/recent.h"
+#include "config/settings.h"
+#include "base/strutil.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 // The pane view rendered off-screen: hit regions, colours at layout positions, text shaping and shortening.
-#include "app.h"
+#include "ui/app.h"
 #include "app_peer.h"
-#include "format.h"
-#include "i18n.h"
-#include "settings.h"
-#include "strutil.h"
+#include "base/format.h"
+#include "base/i18n.h"
+#include "config/settings.h"
+#include "base/strutil.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
-#include "bookmarks.h"
+#include "config/bookmarks.h"
 #include "child.h"
-#include "logger.h"
-#include "recent.h"
+#include "base/logger.h"
+#include "config/recent.h"
 #include "temp_dir.h"
-#include "window_manager.h"
+#include "config/window_manager.h"
 
 #include <gtest/gtest.h>
 

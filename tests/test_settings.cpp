@@ -1,7 +1,7 @@
-#include "settings.h"
+#include "config/settings.h"
 
 #include "child.h"
-#include "i18n.h"
+#include "base/i18n.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>

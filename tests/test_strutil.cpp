@@ -1,4 +1,4 @@
-#include "strutil.h"
+#include "base/strutil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // tavrin-copy: runs one copy or move through the program's copy engine, the way the interface drives it
 // (start, a snapshot and a watchdog tick every 100 ms, reap), and prints the outcome as one JSON line.
 
-#include "copy_engine.h"
-#include "strutil.h"
+#include "engine/copy_engine.h"
+#include "base/strutil.h"
 
 #include <cerrno>
 #include <csignal>

@@ -2,8 +2,8 @@
 
 // Test access to the App's interface state, and off-screen frames: tests prepare panes, palette, overlays
 // and pointer state directly and render with the same draw_all the window uses, no window needed.
-#include "app.h"
-#include "theme.h"
+#include "ui/app.h"
+#include "ui/theme.h"
 
 #include <cairo.h>
 

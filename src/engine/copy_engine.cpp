@@ -1,0 +1,1082 @@
+#include "engine/copy_engine.h"
+
+#include "fs/dir_lister.h"
+#include "fs/fs_ops.h"
+#include "base/logger.h"
+#include "base/strutil.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace copy_engine {
+
+namespace {
+
+constexpr int kMaxAttempts = 3;
+constexpr int kBackoffMs[kMaxAttempts] = {0, 120, 500};
+constexpr size_t kMaxStoredFailures = 500;
+constexpr auto kConflictPoll = std::chrono::milliseconds(200);
+
+constexpr const char* kTimedOut = "timed out — the source or target stopped responding";
+constexpr const char* kCancelledUnresponsive = "cancelled — the drive was not responding";
+constexpr const char* kNotRegular = "not a regular file (pipe, socket or device)";
+constexpr const char* kChangedWhileMoved = "changed while it was being moved — the source was kept";
+
+double now_seconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+void empty_signal_handler(int) {}
+
+// Without SA_RESTART, so that a read, write or copy call blocked in a worker returns EINTR.
+void install_wake_signal() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction sa {};
+        sa.sa_handler = empty_signal_handler;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = 0;
+        sigaction(SIGUSR2, &sa, nullptr);
+    });
+}
+
+void wake_thread(uint64_t handle) {
+    if (handle != 0) pthread_kill(static_cast<pthread_t>(handle), SIGUSR2);
+}
+
+// The status fields the engine needs with nanosecond times; fsops::Stat keeps whole seconds only.
+struct NodeInfo {
+    bool exists = false;
+    bool is_dir = false;
+    bool is_symlink = false;
+    bool is_regular = false;
+    int64_t size = 0;
+    uint32_t mode = 0;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t nlink = 0;
+    timespec atime{};
+    timespec mtime{};
+};
+
+NodeInfo node_info(const std::string& path) {
+    NodeInfo n;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return n;
+    n.exists = true;
+    n.is_dir = S_ISDIR(st.st_mode);
+    n.is_symlink = S_ISLNK(st.st_mode);
+    n.is_regular = S_ISREG(st.st_mode);
+    n.size = st.st_size;
+    n.mode = st.st_mode & 07777;
+    n.device = st.st_dev;
+    n.inode = st.st_ino;
+    n.nlink = st.st_nlink;
+    n.atime = st.st_atim;
+    n.mtime = st.st_mtim;
+    return n;
+}
+
+bool older(const timespec& a, const timespec& b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+// The pause before a retry; a signal (our own wake-up) must not shorten it.
+void sleep_ms(int ms) {
+    timespec req{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+    timespec rem{};
+    while (nanosleep(&req, &rem) != 0 && errno == EINTR)
+        req = rem;
+}
+
+std::string real_path(const std::string& path) {
+    char* p = ::realpath(path.c_str(), nullptr);
+    if (!p) return {};
+    std::string out(p);
+    std::free(p);
+    return out;
+}
+
+bool is_inside(const std::string& inner, const std::string& outer) {
+    if (inner.empty() || outer.empty()) return false;
+    if (inner == outer) return true;
+    std::string prefix = outer == "/" ? outer : outer + "/";
+    return inner.compare(0, prefix.size(), prefix) == 0;
+}
+
+} // namespace
+
+const char* conflict_action_name(ConflictAction action) {
+    switch (action) {
+    case ConflictAction::Ask:
+        return "ask";
+    case ConflictAction::Overwrite:
+        return "overwrite";
+    case ConflictAction::Skip:
+        return "skip";
+    case ConflictAction::RenameNew:
+        return "rename_new";
+    case ConflictAction::RenameExisting:
+        return "rename_existing";
+    case ConflictAction::OverwriteIfNewer:
+        return "overwrite_if_newer";
+    case ConflictAction::Cancel:
+        return "cancel";
+    }
+    return "ask";
+}
+
+bool parse_conflict_action(const std::string& text, ConflictAction& out) {
+    for (int v = 0; v <= static_cast<int>(ConflictAction::Cancel); ++v) {
+        auto a = static_cast<ConflictAction>(v);
+        if (text == conflict_action_name(a)) {
+            out = a;
+            return true;
+        }
+    }
+    return false;
+}
+
+double smooth_rate(double previous, double instant) {
+    return previous > 0 ? 0.4 * instant + 0.6 * previous : instant;
+}
+
+double estimate_seconds_remaining(const EstimateInput& in) {
+    int64_t bytes_left = in.bytes_total - in.bytes_done;
+    if (in.scanning || bytes_left <= 0 || in.byte_rate <= 1024.0) return -1;
+    double by_bytes = static_cast<double>(bytes_left) / in.byte_rate;
+    int64_t files_left = in.files_total - in.files_done;
+    if (files_left <= 4) return by_bytes;
+    if (in.file_rate <= 0.01) return -1;
+    double by_files = static_cast<double>(files_left) / in.file_rate;
+    double hi = std::max(by_bytes, by_files);
+    double lo = std::min(by_bytes, by_files);
+    // Two estimates that disagree this much mean neither can be trusted (one huge file among many small).
+    if (hi > 4.0 * lo) return -1;
+    return hi;
+}
+
+// The log is built first so that it outlives the engine, whose destructor may still write to it.
+Engine::Engine() {
+    Log::instance();
+}
+
+Engine::~Engine() {
+    cancel();
+    reap();
+}
+
+Engine& instance() {
+    static Engine engine;
+    return engine;
+}
+
+void Engine::set_watchdog_intervals(double report_seconds, double kill_seconds) {
+    m_report_after = report_seconds;
+    m_kill_after = kill_seconds;
+}
+
+bool Engine::start(std::vector<std::string> sources, const std::string& target_dir, Operation op,
+                   int thread_count, ConflictAction default_action) {
+    if (m_running.load() || sources.empty() || target_dir.empty()) return false;
+    // A finished transfer that nobody reaped: its threads have left their loops, so joining is quick
+    // and keeps new threads from being started over unjoined ones.
+    reap();
+
+    const std::string& first = sources.front();
+    int workers = fsops::recommended_threads(first, target_dir, thread_count);
+    workers = std::clamp(workers, 1, 32);
+    std::string summary = std::string(fsops::device_class_name(fsops::classify_device(first))) + " → " +
+                          fsops::device_class_name(fsops::classify_device(target_dir)) + ", " +
+                          std::to_string(workers) + "×";
+    {
+        std::lock_guard lk(m_mutex);
+        m_queue.clear();
+        m_queue_pos = 0;
+        m_queue_complete = false;
+        m_failures.clear();
+        m_failures_total = 0;
+        m_files_copied = 0;
+        m_files_cancelled = 0;
+        m_disk_full = false;
+        m_space_short = 0;
+        m_target_free = -1;
+        m_move_dirs.clear();
+        m_made_dirs.clear();
+        m_conflict = ConflictRequest{};
+        m_conflict_answered = false;
+        m_conflict_answer = ConflictAction::Ask;
+        m_default_action = default_action;
+        m_standing_rule = ConflictAction::Ask;
+        m_op = op;
+        m_target_dir = target_dir;
+        m_thread_count = workers;
+        m_device_summary = summary;
+        m_current.assign(static_cast<size_t>(workers), std::string());
+        m_written_inodes.clear();
+        m_scan_linked.clear();
+        m_stalled_path.clear();
+        m_stalled_seconds = 0;
+    }
+    m_cancel = false;
+    m_finished = false;
+    m_scanning = true;
+    m_running = true;
+    m_files_total = 0;
+    m_files_done = 0;
+    m_bytes_total = 0;
+    m_bytes_done = 0;
+    m_retried = 0;
+    m_cloned = 0;
+    double now = now_seconds();
+    m_start_time = now;
+    m_end_time = 0;
+    {
+        std::lock_guard lk(m_rate_mutex);
+        m_last_rate_time = now;
+        m_last_rate_bytes = 0;
+        m_last_rate_files = 0;
+        m_rate = 0;
+        m_file_rate = 0;
+    }
+
+    Log& log = Log::instance();
+    log.infof("transfer start: %s of %zu source(s) → %s [%s]", op == Operation::Move ? "MOVE" : "COPY",
+              sources.size(), target_dir.c_str(), summary.c_str());
+    for (size_t i = 0; i < sources.size() && i < 20; ++i)
+        log.infof("  from: %s", sources[i].c_str());
+    if (sources.size() > 20) log.infof("  … and %zu more", sources.size() - 20);
+
+    m_active_workers = workers;
+    install_wake_signal();
+
+    m_slot_count = static_cast<size_t>(workers);
+    m_slot_last_progress = std::make_unique<std::atomic<double>[]>(m_slot_count);
+    m_slot_tid = std::make_unique<std::atomic<uint64_t>[]>(m_slot_count);
+    m_slot_timed_out = std::make_unique<std::atomic<bool>[]>(m_slot_count);
+    for (size_t i = 0; i < m_slot_count; ++i) {
+        m_slot_last_progress[i] = now;
+        m_slot_tid[i] = 0;
+        m_slot_timed_out[i] = false;
+    }
+    m_scan_tid = 0;
+
+    m_scanner = std::thread(&Engine::scan_thread, this, std::move(sources), target_dir);
+    m_workers.reserve(m_slot_count);
+    for (int slot = 0; slot < workers; ++slot)
+        m_workers.emplace_back(&Engine::worker_thread, this, slot);
+    return true;
+}
+
+std::string Engine::unique_name(const std::string& dir, const std::string& name) {
+    static const char* const kDoubleExtensions[] = {".tar.gz", ".tar.bz2", ".tar.xz", ".tar.zst", ".tar.lz"};
+    std::string stem = name;
+    std::string ext;
+    std::string lower = su::lower_ascii(name);
+    bool found = false;
+    for (const char* de : kDoubleExtensions) {
+        std::string_view d(de);
+        if (lower.size() > d.size() && su::ends_with(lower, d)) {
+            stem = name.substr(0, name.size() - d.size());
+            ext = name.substr(name.size() - d.size());
+            found = true;
+            break;
+        }
+    }
+    if (!found) {
+        size_t dot = name.rfind('.');
+        if (dot != std::string::npos && dot != 0) {
+            stem = name.substr(0, dot);
+            ext = name.substr(dot);
+        }
+    }
+    for (int n = 1; n <= 9999; ++n) {
+        std::string candidate = stem + "." + std::to_string(n) + ext;
+        if (!fsops::exists(su::join_path(dir, candidate))) return candidate;
+    }
+    return {};
+}
+
+void Engine::note_failure(const std::string& path, const std::string& message, const std::string& target,
+                          int attempts, int code) {
+    std::lock_guard lk(m_mutex);
+    ++m_failures_total;
+    if (m_failures.size() < kMaxStoredFailures)
+        m_failures.push_back(FailedItem{path, target, message, attempts, code});
+}
+
+void Engine::queue_task(FileTask task) {
+    std::lock_guard lk(m_mutex);
+    m_queue.push_back(std::move(task));
+    m_queue_cv.notify_one();
+}
+
+void Engine::wake_all() {
+    std::lock_guard lk(m_mutex);
+    m_queue_cv.notify_all();
+    m_conflict_cv.notify_all();
+    m_link_cv.notify_all();
+}
+
+void Engine::count_skipped_tree(const std::string& path) {
+    fsops::TreeSize t = fsops::measure_tree(path, [this] { return !m_cancel.load(); });
+    m_files_done += t.files;
+    m_bytes_done += t.bytes;
+}
+
+bool Engine::try_rename_move(const std::string& from, const std::string& to) {
+    if (fsops::exists(to) || fsops::rename_would_cross_device(from, to)) return false;
+    // The check above can be overtaken by a file created at the target; NOREPLACE never replaces it.
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+        int err = errno;
+        Log::instance().infof("move: rename of %s not possible (%s), copying instead", from.c_str(),
+                              std::strerror(err));
+        return false;
+    }
+    Log::instance().infof("moved %s -> %s (rename)", from.c_str(), to.c_str());
+    count_skipped_tree(to);
+    return true;
+}
+
+void Engine::scan_thread(std::vector<std::string> sources, std::string target_dir) {
+    Log::name_this_thread("scan");
+    m_scan_tid = static_cast<uint64_t>(pthread_self());
+    Log& log = Log::instance();
+
+    int64_t files = 0;
+    int64_t bytes = 0;
+    for (const std::string& src : sources) {
+        if (m_cancel) break;
+        fsops::TreeSize t = fsops::measure_tree(src, [this] { return !m_cancel.load(); });
+        files += t.files;
+        bytes += t.bytes;
+    }
+    m_files_total = files;
+    m_bytes_total = bytes;
+    m_scanning = false;
+
+    int64_t free = fsops::free_space(target_dir);
+    m_target_free = free;
+    if (free < 0 || free >= bytes) {
+        m_space_short = 0;
+    } else {
+        m_space_short = bytes - free;
+        log.warnf("target may be too small: %lld bytes needed, %lld free (%s)", static_cast<long long>(bytes),
+                  static_cast<long long>(free), target_dir.c_str());
+    }
+
+    const bool move = m_op.load() == Operation::Move;
+    const std::string real_target = real_path(target_dir);
+    for (const std::string& from : sources) {
+        if (m_cancel) break;
+        std::string name = su::basename_of(from);
+        if (name.empty() || name == "/") continue;
+        std::string to = su::join_path(target_dir, name);
+        if (to == from && m_default_action.load() == ConflictAction::RenameNew) {
+            std::string fresh = unique_name(target_dir, name);
+            if (!fresh.empty()) to = su::join_path(target_dir, fresh);
+        }
+        NodeInfo src = node_info(from);
+        // Also through links and bind mounts: a folder copied into itself would recurse without end.
+        bool into_itself = to == from || su::starts_with(to, from + "/");
+        if (!into_itself && src.is_dir) into_itself = is_inside(real_target, real_path(from));
+        if (into_itself) {
+            note_failure(from, "cannot copy a folder into itself", "", 1, 0);
+            count_skipped_tree(from);
+            continue;
+        }
+        if (!src.exists) {
+            note_failure(from, "no longer exists", "", 1, 0);
+            continue;
+        }
+        if (move && try_rename_move(from, to)) continue;
+
+        if (src.is_dir) {
+            std::string v = to;
+            NodeInfo existing = node_info(v);
+            if (existing.exists && existing.is_dir) {
+                FileTask probe;
+                probe.source = from;
+                probe.target = v;
+                ConflictAction a = ask_conflict(probe, true, -1);
+                if (a == ConflictAction::Cancel) {
+                    m_cancel = true;
+                    wake_all();
+                    break;
+                }
+                if (a == ConflictAction::Skip) {
+                    log.infof("folder conflict: skipping %s", from.c_str());
+                    count_skipped_tree(from);
+                    continue;
+                }
+                if (a == ConflictAction::RenameNew) {
+                    std::string parent = su::parent_of(v);
+                    if (parent.empty()) parent = "/";
+                    std::string fresh = unique_name(parent, su::basename_of(v));
+                    if (fresh.empty()) {
+                        note_failure(from, "no free name available", v, 1, 0);
+                        count_skipped_tree(from);
+                        continue;
+                    }
+                    v = su::join_path(parent, fresh);
+                    log.infof("folder conflict: keeping both, new folder %s", v.c_str());
+                } else {
+                    log.infof("folder conflict: merging into %s", v.c_str());
+                }
+            }
+            walk_folder(from, v);
+        } else if (src.is_regular || src.is_symlink) {
+            FileTask task;
+            task.source = from;
+            task.target = to;
+            task.size = src.is_symlink ? 0 : src.size;
+            task.is_symlink = src.is_symlink;
+            // Files picked one by one may be names of one file, too; they stay linked in the target.
+            if (src.is_regular) {
+                task.inode = src.inode;
+                task.device = src.device;
+                std::pair<uint64_t, uint64_t> key{src.device, src.inode};
+                if (src.nlink > 1) m_scan_linked.insert(key);
+                task.multi_linked = m_scan_linked.count(key) > 0;
+            }
+            queue_task(std::move(task));
+        } else {
+            note_failure(from, kNotRegular, to, 1, 0);
+            log.warnf("skipped special file: %s", from.c_str());
+            m_files_done += 1;
+        }
+    }
+
+    m_scan_tid = 0;
+    std::lock_guard lk(m_mutex);
+    m_queue_complete = true;
+    m_queue_cv.notify_all();
+    m_link_cv.notify_all();
+}
+
+void Engine::walk_folder(const std::string& from, const std::string& to) {
+    Log& log = Log::instance();
+    const bool move = m_op.load() == Operation::Move;
+    struct Frame {
+        std::string src;
+        std::string dst;
+    };
+    std::vector<Frame> stack{{from, to}};
+    std::vector<std::string> walked;
+    while (!stack.empty() && !m_cancel) {
+        Frame f = std::move(stack.back());
+        stack.pop_back();
+
+        NodeInfo dst = node_info(f.dst);
+        if (dst.exists && !dst.is_dir) {
+            note_failure(f.dst, "a file with this name is in the way", "", 1, 0);
+            count_skipped_tree(f.src);
+            continue;
+        }
+        NodeInfo src = node_info(f.src);
+        uint32_t perm = src.mode & 07777;
+        if (perm == 0) perm = 0755;
+        if (!dst.exists) {
+            // Created writable for us; the real mode (a read-only folder, set-group-ID, sticky) and the
+            // times are applied when its contents are in place.
+            std::string err = fsops::make_dirs(f.dst, (perm | 0700) & 0777);
+            if (!err.empty()) {
+                note_failure(f.dst, err, "", 1, fsops::last_error_code());
+                count_skipped_tree(f.src);
+                continue;
+            }
+            std::lock_guard lk(m_mutex);
+            m_made_dirs.push_back(MadeDir{f.dst, perm, src.atime, src.mtime});
+        }
+        walked.push_back(f.src);
+
+        fsops::RawListing listing = fsops::list_dir_raw(f.src);
+        if (!listing.error.empty()) note_failure(f.src, listing.error, f.dst, 1, 0);
+        for (const fsops::RawEntry& e : listing.entries) {
+            std::string child_src = su::join_path(f.src, e.name);
+            std::string child_dst = su::join_path(f.dst, e.name);
+            if (e.is_dir) {
+                stack.push_back(Frame{child_src, child_dst});
+            } else if (e.is_special) {
+                note_failure(child_src, kNotRegular, child_dst, 1, 0);
+                log.warnf("skipped special file: %s", child_src.c_str());
+                m_files_done += 1;
+            } else {
+                FileTask task;
+                task.source = std::move(child_src);
+                task.target = std::move(child_dst);
+                task.size = e.is_symlink ? 0 : e.size;
+                task.is_symlink = e.is_symlink;
+                task.inode = e.inode;
+                task.device = e.device;
+                if (!e.is_symlink && e.inode != 0) {
+                    std::pair<uint64_t, uint64_t> key{e.device, e.inode};
+                    if (e.nlink > 1) m_scan_linked.insert(key);
+                    task.multi_linked = m_scan_linked.count(key) > 0;
+                }
+                queue_task(std::move(task));
+            }
+        }
+    }
+    if (move) {
+        std::lock_guard lk(m_mutex);
+        m_move_dirs.insert(m_move_dirs.end(), walked.rbegin(), walked.rend());
+    }
+}
+
+ConflictAction Engine::ask_conflict(const FileTask& task, bool target_is_dir, int slot) {
+    std::unique_lock lk(m_mutex);
+    if (m_standing_rule != ConflictAction::Ask) return m_standing_rule;
+    ConflictAction def = m_default_action.load();
+    if (def != ConflictAction::Ask) return def;
+
+    while (m_conflict.pending && !m_cancel) {
+        note_slot_progress(slot);
+        m_conflict_cv.wait_for(lk, kConflictPoll);
+    }
+    if (m_cancel) return ConflictAction::Cancel;
+    if (m_standing_rule != ConflictAction::Ask) return m_standing_rule;
+
+    NodeInfo s = node_info(task.source);
+    NodeInfo t = node_info(task.target);
+    m_conflict =
+        ConflictRequest{true,           task.source,   task.target,        s.size, t.size, s.mtime.tv_sec,
+                        t.mtime.tv_sec, target_is_dir, ++m_conflict_serial};
+    m_conflict_answered = false;
+    while (!m_conflict_answered && !m_cancel) {
+        note_slot_progress(slot);
+        m_conflict_cv.wait_for(lk, kConflictPoll);
+    }
+    ConflictAction result = m_conflict_answered ? m_conflict_answer : ConflictAction::Cancel;
+    m_conflict.pending = false;
+    m_conflict_answered = false;
+    lk.unlock();
+    m_conflict_cv.notify_all();
+    note_slot_progress(slot);
+    return result;
+}
+
+void Engine::resolve_conflict(ConflictAction action, bool apply_to_all) {
+    // Ask is no answer: the question stays open.
+    if (action == ConflictAction::Ask) return;
+    {
+        std::lock_guard lk(m_mutex);
+        if (!m_conflict.pending || m_conflict_answered) return;
+        m_conflict_answer = action;
+        m_conflict_answered = true;
+        if (apply_to_all && action != ConflictAction::Cancel) m_standing_rule = action;
+    }
+    if (action == ConflictAction::Cancel) m_cancel = true;
+    wake_all();
+}
+
+void Engine::worker_thread(int slot) {
+    Log::name_this_thread("w" + std::to_string(slot));
+    const size_t s = static_cast<size_t>(slot);
+    m_slot_tid[s] = static_cast<uint64_t>(pthread_self());
+    note_slot_progress(slot);
+
+    for (;;) {
+        FileTask task;
+        {
+            std::unique_lock lk(m_mutex);
+            m_queue_cv.wait(
+                lk, [this] { return m_cancel.load() || m_queue_pos < m_queue.size() || m_queue_complete; });
+            if (m_cancel || m_queue_pos >= m_queue.size()) break;
+            task = m_queue[m_queue_pos++];
+        }
+        // A mark the watchdog set for the previous file, which then completed, is not meant for this one.
+        m_slot_timed_out[s] = false;
+        note_slot_progress(slot);
+        set_current(slot, task.source);
+        run_task(task, slot);
+        set_current(slot, "");
+        if (m_cancel) break;
+    }
+
+    set_current(slot, "");
+    m_slot_tid[s] = 0;
+    if (m_active_workers.fetch_sub(1) == 1) finish_transfer();
+}
+
+void Engine::run_task(const FileTask& task, int slot) {
+    Log& log = Log::instance();
+    std::string target = task.target;
+    auto done_without_copy = [&] {
+        m_files_done += 1;
+        m_bytes_done += task.size;
+    };
+
+    // The existing file that RenameExisting put aside; it gets its name back if no copy takes its place.
+    std::string moved_aside;
+    NodeInfo existing = node_info(target);
+    if (existing.exists) {
+        NodeInfo src = node_info(task.source);
+        // Overwriting a file with itself (a link or bind mount leading back to the source) would, for a
+        // move, end with the only copy deleted.
+        if (src.exists && src.device == existing.device && src.inode == existing.inode) {
+            note_failure(task.source, "the source and the target are the same file", target, 1, 0);
+            done_without_copy();
+            return;
+        }
+        ConflictAction a = ask_conflict(task, false, slot);
+        std::string parent = su::parent_of(target);
+        if (parent.empty()) parent = "/";
+        switch (a) {
+        case ConflictAction::Cancel:
+            m_cancel = true;
+            wake_all();
+            done_without_copy();
+            return;
+        case ConflictAction::Skip:
+        case ConflictAction::Ask:
+            done_without_copy();
+            return;
+        case ConflictAction::OverwriteIfNewer:
+            if (!older(existing.mtime, src.mtime)) {
+                done_without_copy();
+                return;
+            }
+            break;
+        case ConflictAction::Overwrite:
+            break;
+        case ConflictAction::RenameNew: {
+            std::string fresh = unique_name(parent, su::basename_of(target));
+            if (fresh.empty()) {
+                note_failure(target, "no free name available", "", 1, 0);
+                done_without_copy();
+                return;
+            }
+            target = su::join_path(parent, fresh);
+            break;
+        }
+        case ConflictAction::RenameExisting: {
+            std::string fresh = unique_name(parent, su::basename_of(target));
+            if (fresh.empty()) {
+                note_failure(target, "no free name available", "", 1, 0);
+                done_without_copy();
+                return;
+            }
+            moved_aside = su::join_path(parent, fresh);
+            std::string err = fsops::rename_path(target, moved_aside);
+            if (!err.empty()) {
+                note_failure(target, err, moved_aside, 1, fsops::last_error_code());
+                done_without_copy();
+                return;
+            }
+            break;
+        }
+        }
+    }
+
+    const bool move = m_op.load() == Operation::Move;
+    // A move deletes the source only if the copy holds what the source still holds: a file written to
+    // while it was copied keeps its source, or the new data would be lost.
+    const NodeInfo before = move && !task.is_symlink ? node_info(task.source) : NodeInfo{};
+    CopyOutcome outcome = copy_one_with_retry(task, target, slot);
+    if (outcome != CopyOutcome::Copied && !moved_aside.empty()) {
+        if (::renameat2(AT_FDCWD, moved_aside.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+            log.infof("put %s back: its replacement was not copied", target.c_str());
+    }
+    if (outcome == CopyOutcome::Copied && move && !m_cancel) {
+        if (!task.is_symlink) {
+            NodeInfo after = node_info(task.source);
+            if (after.exists &&
+                (after.size != before.size || after.inode != before.inode || after.device != before.device ||
+                 older(before.mtime, after.mtime) || older(after.mtime, before.mtime))) {
+                note_failure(task.source, kChangedWhileMoved, target, 1, 0);
+                log.errorf("move: %s changed while it was copied — the source was kept", task.source.c_str());
+                m_files_done += 1;
+                return;
+            }
+        }
+        std::string err = fsops::remove_file(task.source);
+        if (!err.empty()) {
+            note_failure(task.source, err, target, 1, fsops::last_error_code());
+            log.errorf("move: copied but could not remove source %s: %s", task.source.c_str(), err.c_str());
+        }
+    }
+    m_files_done += 1;
+}
+
+std::string Engine::symlink_attempt(const FileTask& task, const std::string& target) {
+    std::string text;
+    std::string err = fsops::read_link(task.source, text);
+    if (!err.empty()) return err;
+    // Made under a temporary name and renamed over the target: an existing entry stays until the new
+    // link exists.
+    err = fsops::replace_with_symlink(text, target);
+    if (!err.empty()) return err;
+    NodeInfo src = node_info(task.source);
+    if (src.exists) {
+        timespec times[2] = {src.atime, src.mtime};
+        ::utimensat(AT_FDCWD, target.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    }
+    return {};
+}
+
+Engine::CopyOutcome Engine::copy_one_with_retry(const FileTask& task, const std::string& target, int slot) {
+    Log& log = Log::instance();
+    const size_t s = static_cast<size_t>(slot);
+    std::string message;
+    int code = 0;
+    bool timed_out = false;
+    bool stopped = false;
+    int attempt = 1;
+    for (; attempt <= kMaxAttempts; ++attempt) {
+        if (m_cancel) {
+            stopped = true;
+            break;
+        }
+        if (attempt > 1) {
+            sleep_ms(kBackoffMs[attempt - 1]);
+            log.warnf("retry %d/%d: %s (%s)", attempt, kMaxAttempts, task.source.c_str(), message.c_str());
+            if (m_cancel) {
+                stopped = true;
+                break;
+            }
+        }
+
+        bool cloned = false;
+        bool linked = false;
+        int64_t moved = 0;
+        bool cancelled = false;
+        message = copy_attempt(task, target, slot, cloned, linked, cancelled, moved);
+        code = message.empty() ? 0 : fsops::last_error_code();
+        bool marked = m_slot_timed_out[s].exchange(false);
+
+        if (message.empty() && !cancelled) {
+            if (linked) return CopyOutcome::Copied;
+            if (cloned) {
+                m_cloned += 1;
+                log.debugf("reflink %s (%lld bytes, no data moved)", task.source.c_str(),
+                           static_cast<long long>(task.size));
+            }
+            if (attempt > 1) {
+                m_retried += 1;
+                log.infof("succeeded on attempt %d: %s", attempt, task.source.c_str());
+            }
+            log.infof("copied %s -> %s (%lld B)", task.source.c_str(), target.c_str(),
+                      static_cast<long long>(task.size));
+            m_files_copied += 1;
+            return CopyOutcome::Copied;
+        }
+
+        // The bytes of an attempt that did not complete are not done; a retry counts them again.
+        m_bytes_done -= moved;
+        if (marked && !m_cancel) {
+            // The watchdog broke a call that hung in the file system; a retry would hang again.
+            timed_out = true;
+            message = kTimedOut;
+            code = 0;
+            break;
+        }
+        if (cancelled) {
+            timed_out = marked;
+            stopped = true;
+            message.clear();
+            break;
+        }
+        if (code == ENOSPC) {
+            log.errorf("target is full — stopping the transfer");
+            m_disk_full = true;
+            m_cancel = true;
+            wake_all();
+            break;
+        }
+        if (!fsops::is_transient(code)) break;
+    }
+    if (attempt > kMaxAttempts) attempt = kMaxAttempts;
+
+    if (m_cancel && !m_disk_full) {
+        if (timed_out) {
+            note_failure(task.source, message.empty() ? kCancelledUnresponsive : message, target, 1, code);
+        } else if (!message.empty()) {
+            note_failure(task.source, message, target, 1, code);
+        } else {
+            m_files_cancelled += 1;
+        }
+        log.warnf("cancelled while busy with %s", task.source.c_str());
+        return stopped && message.empty() ? CopyOutcome::Cancelled : CopyOutcome::Failed;
+    }
+    if (stopped) {
+        m_files_cancelled += 1;
+        log.warnf("cancelled while busy with %s", task.source.c_str());
+        return CopyOutcome::Cancelled;
+    }
+    int attempts = fsops::is_transient(code) ? kMaxAttempts : 1;
+    note_failure(task.source, message, target, attempts, code);
+    log.errorf("FAILED after %d attempt(s): %s — %s (errno %d)", attempts, task.source.c_str(),
+               message.c_str(), code);
+    return CopyOutcome::Failed;
+}
+
+std::string Engine::copy_attempt(const FileTask& task, const std::string& target, int slot, bool& cloned,
+                                 bool& linked, bool& cancelled, int64_t& moved) {
+    const size_t s = static_cast<size_t>(slot);
+    if (task.is_symlink) return symlink_attempt(task, target);
+
+    const std::pair<uint64_t, uint64_t> key{task.device, task.inode};
+    bool owner = false;
+    if (task.multi_linked) {
+        std::string earlier;
+        {
+            std::unique_lock lk(m_mutex);
+            auto it = m_written_inodes.find(key);
+            // Another worker is copying the first name of this inode: wait for it, then link.
+            while (it != m_written_inodes.end() && !it->second.complete && !m_cancel) {
+                note_slot_progress(slot);
+                m_link_cv.wait_for(lk, kConflictPoll);
+                it = m_written_inodes.find(key);
+            }
+            if (m_cancel) {
+                cancelled = true;
+                return {};
+            }
+            if (it == m_written_inodes.end()) {
+                m_written_inodes[key] = LinkedInode{target, false};
+                owner = true;
+            } else {
+                earlier = it->second.target;
+            }
+        }
+        if (!owner) {
+            std::string err = fsops::replace_with_hardlink(earlier, target);
+            if (err.empty()) {
+                m_bytes_done += task.size;
+                linked = true;
+                Log::instance().debugf("hardlink %s → %s", earlier.c_str(), target.c_str());
+                return {};
+            }
+        }
+    }
+
+    auto progress = [this, slot, s, &moved](int64_t n) -> bool {
+        if (n > 0) {
+            m_bytes_done += n;
+            moved += n;
+        }
+        note_slot_progress(slot);
+        return !m_cancel.load() && !m_slot_timed_out[s].load();
+    };
+    std::string err = fsops::copy_file(task.source, target, progress, &cloned);
+    if (err == fsops::kCopyCancelled) {
+        cancelled = true;
+        err.clear();
+    }
+    if (owner) {
+        std::lock_guard lk(m_mutex);
+        if (err.empty() && !cancelled)
+            m_written_inodes[key].complete = true;
+        else
+            m_written_inodes.erase(key);
+        m_link_cv.notify_all();
+    }
+    return err;
+}
+
+void Engine::finish_transfer() {
+    Log& log = Log::instance();
+    {
+        // The scan may still be unwinding after a cancel; the transfer ends only after it.
+        std::unique_lock lk(m_mutex);
+        m_queue_cv.wait(lk, [this] { return m_queue_complete; });
+    }
+    const bool cancelled = m_cancel.load();
+    if (m_op.load() == Operation::Move && !cancelled) {
+        std::vector<std::string> dirs;
+        {
+            std::lock_guard lk(m_mutex);
+            dirs = m_move_dirs;
+        }
+        for (const std::string& d : dirs)
+            fsops::remove_dir(d);
+    }
+    std::vector<MadeDir> made;
+    {
+        std::lock_guard lk(m_mutex);
+        made = m_made_dirs;
+    }
+    // Children before parents, so that setting a folder's times is not undone by work inside it.
+    for (auto it = made.rbegin(); it != made.rend(); ++it) {
+        ::chmod(it->target.c_str(), it->mode);
+        timespec times[2] = {it->atime, it->mtime};
+        ::utimensat(AT_FDCWD, it->target.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    }
+
+    double end = now_seconds();
+    m_end_time = end;
+    double elapsed = end - m_start_time.load();
+    int64_t bytes = m_bytes_done.load();
+    double mbps = elapsed > 0 ? static_cast<double>(bytes) / elapsed / 1048576.0 : 0.0;
+    size_t failed = 0;
+    {
+        std::lock_guard lk(m_mutex);
+        failed = m_failures_total;
+    }
+    log.infof("transfer %s: %lld/%lld files, %lld bytes in %.1f s (%.1f MB/s), %lld failed, %lld retried, "
+              "%lld reflinked",
+              cancelled ? "CANCELLED" : "done", static_cast<long long>(m_files_done.load()),
+              static_cast<long long>(m_files_total.load()), static_cast<long long>(bytes), elapsed, mbps,
+              static_cast<long long>(failed), static_cast<long long>(m_retried.load()),
+              static_cast<long long>(m_cloned.load()));
+    m_scanning = false;
+    m_finished = true;
+    m_running = false;
+    // Taking the lock after the flag changed means a waiter cannot miss the wake-up.
+    { std::lock_guard lk(m_mutex); }
+    m_done_cv.notify_all();
+}
+
+bool Engine::wait_finished(int timeout_ms) {
+    std::unique_lock lk(m_mutex);
+    return m_done_cv.wait_for(lk, std::chrono::milliseconds(timeout_ms),
+                              [this] { return !m_running.load(); });
+}
+
+void Engine::note_slot_progress(int slot) {
+    if (slot < 0 || static_cast<size_t>(slot) >= m_slot_count) return;
+    m_slot_last_progress[static_cast<size_t>(slot)] = now_seconds();
+}
+
+void Engine::set_current(int slot, const std::string& path) {
+    std::lock_guard lk(m_mutex);
+    if (slot < 0 || static_cast<size_t>(slot) >= m_current.size()) return;
+    m_current[static_cast<size_t>(slot)] = path;
+}
+
+std::string Engine::watchdog_tick() {
+    if (!m_running) return {};
+    std::vector<std::string> current;
+    {
+        std::lock_guard lk(m_mutex);
+        current = m_current;
+    }
+    const double now = now_seconds();
+    const double report = m_report_after.load();
+    const double kill = m_kill_after.load();
+    std::string path;
+    double seconds = 0;
+    for (size_t i = 0; i < m_slot_count && i < current.size(); ++i) {
+        // Only a slot busy with a file can hang in the file system; idle workers wait for the scan.
+        if (current[i].empty()) continue;
+        double age = now - m_slot_last_progress[i].load();
+        if (age < report) continue;
+        if (path.empty()) {
+            path = current[i];
+            seconds = age;
+        }
+        uint64_t tid = m_slot_tid[i].load();
+        if (age >= kill && tid != 0 && !m_slot_timed_out[i].load()) {
+            Log::instance().warnf("watchdog: worker %zu stalled for %.0f s — waking it", i, age);
+            m_slot_timed_out[i] = true;
+            wake_thread(tid);
+            m_slot_last_progress[i] = now;
+        }
+    }
+    std::lock_guard lk(m_mutex);
+    m_stalled_path = path;
+    m_stalled_seconds = seconds;
+    return path;
+}
+
+void Engine::cancel() {
+    m_cancel = true;
+    size_t woken = 0;
+    for (size_t i = 0; i < m_slot_count; ++i) {
+        uint64_t tid = m_slot_tid[i].load();
+        if (tid != 0) {
+            wake_thread(tid);
+            ++woken;
+        }
+    }
+    wake_thread(m_scan_tid.load());
+    if (m_running) Log::instance().infof("cancel requested, woke %zu worker(s)", woken);
+    wake_all();
+}
+
+void Engine::reap() {
+    if (m_scanner.joinable()) m_scanner.join();
+    for (std::thread& t : m_workers)
+        if (t.joinable()) t.join();
+    m_workers.clear();
+    m_scan_tid = 0;
+    for (size_t i = 0; i < m_slot_count; ++i)
+        m_slot_tid[i] = 0;
+}
+
+Progress Engine::snapshot() const {
+    Progress p;
+    p.running = m_running.load();
+    p.scanning = m_scanning.load();
+    p.finished = m_finished.load();
+    p.cancelled = m_cancel.load();
+    p.files_total = m_files_total.load();
+    p.files_done = m_files_done.load();
+    p.bytes_total = m_bytes_total.load();
+    p.bytes_done = m_bytes_done.load();
+    p.files_copied = m_files_copied.load();
+    p.files_cancelled = m_files_cancelled.load();
+    p.target_free = m_target_free.load();
+    p.space_short = m_space_short.load();
+    p.disk_full = m_disk_full.load();
+    p.retried = m_retried.load();
+    p.cloned = m_cloned.load();
+    p.operation = m_op.load();
+    {
+        std::lock_guard lk(m_mutex);
+        p.target_dir = m_target_dir;
+        p.failures = m_failures;
+        p.failures_total = m_failures_total;
+        p.stalled_path = m_stalled_path;
+        p.stalled_seconds = m_stalled_seconds;
+        p.conflict = m_conflict;
+        p.current_files = m_current;
+        p.threads_active = p.running || p.finished ? m_thread_count.load() : 0;
+        p.device_summary = m_device_summary;
+    }
+    const double start = m_start_time.load();
+    const double end = m_end_time.load();
+    const double now = now_seconds();
+    if (start > 0) p.elapsed_seconds = (end > 0 ? end : now) - start;
+
+    std::lock_guard lk(m_rate_mutex);
+    if (start > 0 && p.running) {
+        double interval = now - m_last_rate_time;
+        if (interval >= 0.5) {
+            double byte_rate = static_cast<double>(p.bytes_done - m_last_rate_bytes) / interval;
+            double file_rate = static_cast<double>(p.files_done - m_last_rate_files) / interval;
+            m_rate = smooth_rate(m_rate, std::max(0.0, byte_rate));
+            m_file_rate = smooth_rate(m_file_rate, std::max(0.0, file_rate));
+            m_last_rate_bytes = p.bytes_done;
+            m_last_rate_files = p.files_done;
+            m_last_rate_time = now;
+        }
+    }
+    p.bytes_per_second = m_rate;
+    EstimateInput in;
+    in.bytes_total = p.bytes_total;
+    in.bytes_done = p.bytes_done;
+    in.files_total = p.files_total;
+    in.files_done = p.files_done;
+    in.byte_rate = m_rate;
+    in.file_rate = m_file_rate;
+    in.scanning = p.scanning;
+    p.seconds_remaining = p.running ? estimate_seconds_remaining(in) : -1;
+    return p;
+}
+
+} // namespace copy_engine

@@ -1,0 +1,160 @@
+#include "engine/file_ops.h"
+
+#include "base/i18n.h"
+#include "base/logger.h"
+#include "base/paths.h"
+#include "base/strutil.h"
+
+#include <glib.h>
+
+#include <array>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+#include <string_view>
+
+namespace file_ops {
+
+namespace {
+
+struct TerminalFlag {
+    const char* name;
+    const char* pre; // extra argument before the flag, or null
+    const char* flag;
+    bool joined; // "--flag=dir" as one argument rather than "--flag" "dir"
+};
+
+constexpr std::array<TerminalFlag, 12> kFlags = {{
+    {"gnome-terminal", nullptr, "--working-directory", true},
+    {"mate-terminal", nullptr, "--working-directory", true},
+    {"xfce4-terminal", nullptr, "--working-directory", true},
+    {"lxterminal", nullptr, "--working-directory", true},
+    {"tilix", nullptr, "--working-directory", true},
+    {"terminator", nullptr, "--working-directory", true},
+    {"kgx", nullptr, "--working-directory", true},
+    {"foot", nullptr, "--working-directory", true},
+    {"alacritty", nullptr, "--working-directory", true},
+    {"konsole", nullptr, "--workdir", false},
+    {"kitty", nullptr, "--directory", false},
+    {"wezterm", "start", "--cwd", false},
+}};
+
+constexpr std::array<const char*, 16> kCandidates = {
+    "x-terminal-emulator",
+    "gnome-terminal",
+    "konsole",
+    "xfce4-terminal",
+    "mate-terminal",
+    "lxterminal",
+    "tilix",
+    "terminator",
+    "kgx",
+    "alacritty",
+    "kitty",
+    "foot",
+    "wezterm",
+    "urxvt",
+    "st",
+    "xterm",
+};
+
+struct GFreeDeleter {
+    void operator()(void* p) const { g_free(p); }
+};
+using GCharPtr = std::unique_ptr<char, GFreeDeleter>;
+
+bool on_search_path(const char* name) {
+    return GCharPtr(g_find_program_in_path(name)) != nullptr;
+}
+
+// The name of the terminal that really runs when `program` is started: Debian's x-terminal-emulator is a
+// chain of links through /etc/alternatives, and some terminals install "<name>.wrapper" scripts.
+std::string real_terminal_name(const std::string& program) {
+    GCharPtr found(g_find_program_in_path(program.c_str()));
+    std::string name = program;
+    if (found) {
+        char resolved[PATH_MAX];
+        if (realpath(found.get(), resolved))
+            name = su::basename_of(resolved);
+        else
+            name = su::basename_of(found.get());
+    } else {
+        name = su::basename_of(program);
+    }
+    constexpr std::string_view kWrapper = ".wrapper";
+    if (name.size() > kWrapper.size() &&
+        name.compare(name.size() - kWrapper.size(), kWrapper.size(), kWrapper) == 0)
+        name.erase(name.size() - kWrapper.size());
+    return name;
+}
+
+} // namespace
+
+std::optional<std::string> find_terminal_program() {
+    if (const char* env = env_or_null("TERMINAL"); env && on_search_path(env)) {
+        Log::instance().infof("terminal: %s (from $TERMINAL)", env);
+        return std::string(env);
+    }
+    for (const char* candidate : kCandidates) {
+        if (on_search_path(candidate)) {
+            Log::instance().infof("terminal: %s", candidate);
+            return std::string(candidate);
+        }
+    }
+    Log::instance().infof("terminal: %s", "(none found)");
+    return std::nullopt;
+}
+
+std::optional<std::string> terminal_program() {
+    // Asked on every frame that shows the bridge and on every menu build; the search path does not
+    // change under a running program often enough to be worth probing again.
+    static const std::optional<std::string> program = find_terminal_program();
+    return program;
+}
+
+std::vector<std::string> terminal_command(const std::string& program, const std::string& dir) {
+    std::vector<std::string> argv{program};
+    const std::string real = real_terminal_name(program);
+    for (const TerminalFlag& row : kFlags) {
+        if (real != row.name) continue;
+        if (row.pre) argv.emplace_back(row.pre);
+        if (row.joined) {
+            argv.push_back(std::string(row.flag) + "=" + dir);
+        } else {
+            argv.emplace_back(row.flag);
+            argv.push_back(dir);
+        }
+        break;
+    }
+    return argv;
+}
+
+std::string open_terminal_at(const std::string& dir) {
+    const std::optional<std::string> program = terminal_program();
+    if (!program) return tr("err.no_terminal");
+    const std::vector<std::string> args = terminal_command(*program, dir);
+    std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    GError* error = nullptr;
+    // Without DO_NOT_REAP_CHILD GLib detaches the terminal through an intermediate child, so no zombie is
+    // left behind and the terminal outlives us if the user closes the file manager first.
+    const bool ok = g_spawn_async(
+        dir.c_str(), argv.data(), nullptr,
+        GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL), nullptr,
+        nullptr, nullptr, &error);
+    if (ok) {
+        Log::instance().infof("terminal %s opened in %s", program->c_str(), dir.c_str());
+        return "";
+    }
+    std::string message =
+        (error && error->message && *error->message) ? error->message : tr("err.no_terminal");
+    if (error) g_error_free(error);
+    Log::instance().warnf("terminal %s in %s failed: %s", program->c_str(), dir.c_str(), message.c_str());
+    return message;
+}
+
+} // namespace file_ops

@@ -1,0 +1,777 @@
+// The system-call side of fsops: status, creation and removal, links, space, tree walks, the file copy
+// and the device classification.
+#include "fs/fs_ops.h"
+
+#include "fs/mounts.h"
+#include "base/strutil.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <memory>
+#include <random>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fsops {
+namespace {
+
+thread_local int t_last_error = 0;
+
+struct Totals {
+    int64_t bytes = 0;
+    int64_t files = 0;
+    int64_t dirs = 0;
+};
+// Running totals of the measure_tree walk in progress on this thread, or null.
+thread_local Totals* t_totals = nullptr;
+
+std::string errno_text(int code) {
+    char buf[256];
+    return strerror_r(code, buf, sizeof buf);
+}
+
+std::string fail_with(const std::string& path, int code) {
+    t_last_error = code;
+    return path + ": " + errno_text(code);
+}
+
+std::string fail(const std::string& path) {
+    return fail_with(path, errno);
+}
+
+// A message that names no system call; the code still lets callers classify it.
+std::string fail_text(std::string text, int code) {
+    t_last_error = code;
+    return text;
+}
+
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd() { reset(); }
+    Fd(Fd&& other) noexcept : m_fd(other.release()) {}
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) {
+            reset();
+            m_fd = other.release();
+        }
+        return *this;
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+
+    int get() const { return m_fd; }
+    bool ok() const { return m_fd >= 0; }
+    int release() {
+        int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+    void reset() {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = -1;
+    }
+    // Closes now and reports the result: network file systems report delayed write errors here.
+    int close_checked() {
+        int rc = ::close(m_fd);
+        m_fd = -1;
+        return rc;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+Stat to_stat(const struct stat& st) {
+    Stat s;
+    s.exists = true;
+    s.is_dir = S_ISDIR(st.st_mode);
+    s.is_symlink = S_ISLNK(st.st_mode);
+    s.is_regular = S_ISREG(st.st_mode);
+    s.size = st.st_size;
+    s.mtime = st.st_mtim.tv_sec;
+    s.perm = st.st_mode & 0xfff;
+    s.device = st.st_dev;
+    return s;
+}
+
+// Opens for reading without moving the access time: copying or measuring a file is not a use of it,
+// and a copy is to carry the time the source had. O_NOATIME needs ownership (or CAP_FOWNER); other
+// files are opened the ordinary way.
+int open_read_noatime(const std::string& path, int flags) {
+    int fd = ::open(path.c_str(), flags | O_NOATIME);
+    if (fd < 0 && errno == EPERM) fd = ::open(path.c_str(), flags);
+    return fd;
+}
+
+// Opens a folder for reading without following a link that replaced it after it was examined.
+std::unique_ptr<DIR, int (*)(DIR*)> open_dir_nofollow(const std::string& path) {
+    int fd = open_read_noatime(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return {nullptr, ::closedir};
+    DIR* d = ::fdopendir(fd);
+    if (!d) {
+        int err = errno;
+        ::close(fd);
+        errno = err;
+    }
+    return {d, ::closedir};
+}
+
+// The names of a folder, read completely before the caller descends, so that a deep tree never holds
+// more than one directory descriptor open.
+std::vector<std::string> entry_names(DIR* d) {
+    std::vector<std::string> names;
+    while (struct dirent* e = ::readdir(d)) {
+        if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
+        names.emplace_back(e->d_name);
+    }
+    return names;
+}
+
+// Random tails for temporary names; seeded once per thread from the kernel.
+std::string random_tail() {
+    static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 rng = [] {
+        uint64_t seed = 0;
+        if (::getrandom(&seed, sizeof seed, 0) != sizeof seed)
+            seed = static_cast<uint64_t>(::gettid()) * 0x9e3779b97f4a7c15ULL ^
+                   static_cast<uint64_t>(time(nullptr));
+        return std::mt19937_64(seed);
+    }();
+    std::string tail(6, 'x');
+    for (char& c : tail)
+        c = kChars[rng() % (sizeof kChars - 1)];
+    return tail;
+}
+
+// ".<name>.tavrin-part-XXXXXX" beside `target`; the name part is shortened so the whole stays a legal
+// file name.
+std::string partial_path_for(const std::string& target) {
+    constexpr size_t kOverhead = 1 + 13 + 6; // ".", ".tavrin-part-", tail
+    std::string base = su::truncate_utf8(su::basename_of(target), 255 - kOverhead);
+    std::string name = "." + base + ".tavrin-part-" + random_tail();
+    std::string dir = su::parent_of(target);
+    return dir.empty() ? name : su::join_path(dir, name);
+}
+
+// Creates a new object under a fresh temporary name beside `target` with `make` (which returns 0 or -1
+// with errno), trying other names while the chosen one is taken.
+template <typename Make> int make_beside(const std::string& target, std::string& temp_out, Make make) {
+    std::string base = su::basename_of(target);
+    if (base.empty() || base == "/") {
+        errno = EISDIR; // the root or a path ending in "//" names no entry that could be replaced
+        return -1;
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp_out = partial_path_for(target);
+        int rc = make(temp_out);
+        if (rc >= 0 || errno != EEXIST) return rc;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// The temporary file of a copy in progress; removed unless the copy was renamed into place.
+class PartialFile {
+public:
+    PartialFile() = default;
+    ~PartialFile() { discard(); }
+    PartialFile(const PartialFile&) = delete;
+    PartialFile& operator=(const PartialFile&) = delete;
+
+    // "" or the message for `target`.
+    std::string create(const std::string& target) {
+        int fd = make_beside(target, m_path, [](const std::string& p) {
+            return ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        });
+        if (fd < 0) {
+            m_path.clear();
+            return fail(target);
+        }
+        m_fd = Fd(fd);
+        return "";
+    }
+    int fd() const { return m_fd.get(); }
+
+    // Closes the file (reporting late write errors) and renames it over `target`.
+    std::string commit(const std::string& target) {
+        if (m_fd.close_checked() != 0) return fail(target);
+        if (::rename(m_path.c_str(), target.c_str()) != 0) return fail(target);
+        m_path.clear();
+        return "";
+    }
+    void discard() {
+        m_fd.reset();
+        if (!m_path.empty()) ::unlink(m_path.c_str());
+        m_path.clear();
+    }
+
+private:
+    Fd m_fd;
+    std::string m_path;
+};
+
+// Once copy_file_range reports that it cannot work here, every later copy of the run reads and writes.
+std::atomic<bool> g_cfr_supported{true};
+
+constexpr int64_t kChunk = 1 << 20;
+
+char* fallback_buffer() {
+    thread_local std::unique_ptr<char[]> t_buf;
+    if (!t_buf) t_buf = std::make_unique<char[]>(kChunk); // value-initialised: zero-filled
+    return t_buf.get();
+}
+
+struct Region {
+    int64_t start;
+    int64_t end;
+};
+
+// The data extents of the source; one region for the whole file when the file system reports no holes.
+std::vector<Region> data_regions(int fd, int64_t size) {
+    std::vector<Region> regions;
+    int64_t off = 0;
+    while (off < size) {
+        off_t start = ::lseek(fd, off, SEEK_DATA);
+        if (start < 0 || start >= size) break;
+        off_t end = ::lseek(fd, start, SEEK_HOLE);
+        if (end < 0 || end > size) end = size;
+        if (end <= start) break;
+        regions.push_back({start, end});
+        off = end;
+    }
+    if (regions.empty() && size > 0) {
+        // A file whose SEEK_DATA found nothing is either all hole or on a file system without hole
+        // reporting; only the first case answers ENXIO at offset 0.
+        errno = 0;
+        if (!(::lseek(fd, 0, SEEK_DATA) < 0 && errno == ENXIO)) regions.push_back({0, size});
+    }
+    return regions;
+}
+
+// Errors of a copy call that belong to the target rather than the source.
+bool is_target_side_error(int code) {
+    return code == ENOSPC || code == EDQUOT || code == EFBIG || code == EROFS;
+}
+
+enum class Step { Ok, Cancelled, Failed };
+
+class Copier {
+public:
+    Copier(const std::string& from, const std::string& to, int src, int dst, const CopyProgress& progress)
+        : m_from(from), m_to(to), m_src(src), m_dst(dst), m_progress(progress) {}
+
+    std::string error;
+
+    // Reports bytes to the callback; false when it asks to stop.
+    bool report(int64_t bytes) {
+        m_reported += bytes;
+        return !m_progress || m_progress(bytes);
+    }
+    int64_t reported() const { return m_reported; }
+
+    // Moves up to `len` bytes at `pos`; `moved` is 0 at the end of the source.
+    Step copy_chunk(int64_t pos, int64_t len, int64_t& moved) {
+        moved = 0;
+        if (g_cfr_supported.load(std::memory_order_relaxed)) {
+            while (true) {
+                loff_t in = pos, out = pos;
+                ssize_t n = ::copy_file_range(m_src, &in, m_dst, &out, static_cast<size_t>(len), 0);
+                if (n > 0) {
+                    moved = n;
+                    return Step::Ok;
+                }
+                // 0 is the end of the file, or a file system that cannot copy in the kernel after all:
+                // the plain read below tells which.
+                if (n == 0) break;
+                int err = errno;
+                if (err == EINTR) {
+                    if (!interrupted_may_go_on()) return Step::Cancelled;
+                    continue;
+                }
+                if (err == EBADF || err == EXDEV || err == EINVAL || err == ENOSYS || err == EOPNOTSUPP) {
+                    g_cfr_supported.store(false, std::memory_order_relaxed);
+                    break;
+                }
+                error = fail_with(is_target_side_error(err) ? m_to : m_from, err);
+                return Step::Failed;
+            }
+        }
+        char* buf = fallback_buffer();
+        ssize_t got;
+        while ((got = ::pread(m_src, buf, static_cast<size_t>(len), pos)) < 0) {
+            if (errno != EINTR) {
+                error = fail(m_from);
+                return Step::Failed;
+            }
+            if (!interrupted_may_go_on()) return Step::Cancelled;
+        }
+        ssize_t done = 0;
+        while (done < got) {
+            ssize_t w = ::pwrite(m_dst, buf + done, static_cast<size_t>(got - done), pos + done);
+            if (w < 0) {
+                if (errno != EINTR) {
+                    error = fail(m_to);
+                    return Step::Failed;
+                }
+                if (!interrupted_may_go_on()) return Step::Cancelled;
+                continue;
+            }
+            done += w;
+        }
+        moved = got;
+        return Step::Ok;
+    }
+
+private:
+    // A signal broke a blocking call (the copy engine's cancel or its watchdog): ask before retrying.
+    bool interrupted_may_go_on() { return !m_progress || m_progress(0); }
+
+    const std::string& m_from;
+    const std::string& m_to;
+    int m_src;
+    int m_dst;
+    const CopyProgress& m_progress;
+    int64_t m_reported = 0;
+};
+
+std::string cancelled() {
+    return fail_text(kCopyCancelled, ECANCELED);
+}
+
+// Reserves the blocks that will be written, never the holes. A full target fails here, before any data
+// moves; file systems without preallocation just go on.
+std::string reserve(int dst, const std::vector<Region>& regions, const std::string& to) {
+    for (const Region& r : regions) {
+        if (::fallocate(dst, 0, r.start, r.end - r.start) != 0) {
+            int err = errno;
+            if (err == ENOSPC || err == EDQUOT || err == EFBIG) return fail_with(to, err);
+            return "";
+        }
+    }
+    return "";
+}
+
+void copy_metadata(int dst, const struct stat& st) {
+    // Best effort, as on file systems without Unix modes or nanosecond times: the data is what counts.
+    mode_t mode = st.st_mode & 07777;
+    // The copy belongs to whoever copies it: another user's set-user-ID program copied by root must not
+    // become a set-user-ID root program (likewise set-group-ID for a group the copy does not have).
+    struct stat own;
+    if (::fstat(dst, &own) == 0) {
+        if (own.st_uid != st.st_uid) mode &= ~static_cast<mode_t>(S_ISUID);
+        if (own.st_gid != st.st_gid) mode &= ~static_cast<mode_t>(S_ISGID);
+    }
+    ::fchmod(dst, mode);
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::futimens(dst, times);
+}
+
+// Opens the source of a copy; "" or the message. `open_text`, when given, replaces the message of a
+// failed open (the clone step's own wording).
+std::string open_source(const std::string& from, Fd& src, struct stat& st, const char* not_regular,
+                        const char* open_text) {
+    if (::stat(from.c_str(), &st) != 0) return open_text ? fail_text(open_text, errno) : fail(from);
+    if (!S_ISREG(st.st_mode)) return fail_text(not_regular, EINVAL);
+    // Non-blocking, so that a pipe put in the file's place after the check above cannot hang the open.
+    src = Fd(open_read_noatime(from, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!src.ok()) return open_text ? fail_text(open_text, errno) : fail(from);
+    if (::fstat(src.get(), &st) != 0) return open_text ? fail_text(open_text, errno) : fail(from);
+    if (!S_ISREG(st.st_mode)) return fail_text(not_regular, EINVAL);
+    // Only the non-blocking flag goes; F_SETFL would also drop O_NOATIME.
+    int fl = ::fcntl(src.get(), F_GETFL);
+    if (fl >= 0) ::fcntl(src.get(), F_SETFL, fl & ~O_NONBLOCK);
+    return "";
+}
+
+} // namespace
+
+int last_error_code() {
+    return t_last_error;
+}
+
+Stat lstat_path(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return {};
+    return to_stat(st);
+}
+
+Stat stat_path(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return {};
+    return to_stat(st);
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string make_dir(const std::string& path, uint32_t perm) {
+    if (::mkdir(path.c_str(), perm & 0xfff) == 0) return "";
+    int err = errno;
+    struct stat st;
+    if (err == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "";
+    return fail_with(path, err);
+}
+
+std::string make_dirs(const std::string& path, uint32_t perm) {
+    if (path.empty() || path[0] != '/') return fail_text("invalid path: " + path, EINVAL);
+    for (size_t pos = path.find('/', 1); pos != std::string::npos; pos = path.find('/', pos + 1)) {
+        std::string msg = make_dir(path.substr(0, pos), perm);
+        if (!msg.empty()) return msg;
+    }
+    return make_dir(path, perm);
+}
+
+std::string remove_file(const std::string& path) {
+    return ::unlink(path.c_str()) == 0 ? "" : fail(path);
+}
+
+std::string remove_dir(const std::string& path) {
+    return ::rmdir(path.c_str()) == 0 ? "" : fail(path);
+}
+
+std::string remove_recursive(const std::string& path, const std::function<void()>& on_removed) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return fail(path);
+    if (!S_ISDIR(st.st_mode)) {
+        if (::unlink(path.c_str()) != 0) return fail(path);
+        if (on_removed) on_removed();
+        return "";
+    }
+    std::vector<std::string> names;
+    {
+        auto dir = open_dir_nofollow(path);
+        if (!dir) return fail(path);
+        names = entry_names(dir.get());
+    }
+    std::string first;
+    for (const std::string& name : names) {
+        std::string msg = remove_recursive(su::join_path(path, name), on_removed);
+        if (first.empty() && !msg.empty()) first = std::move(msg);
+    }
+    if (::rmdir(path.c_str()) == 0) {
+        if (on_removed) on_removed();
+    } else if (first.empty()) {
+        first = fail(path);
+    }
+    return first;
+}
+
+std::string rename_path(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0 ? "" : fail(from);
+}
+
+bool rename_would_cross_device(const std::string& from, const std::string& to) {
+    std::string parent = su::parent_of(to);
+    if (parent.empty()) parent.assign(1, '/');
+    uint64_t a = lstat_path(from).device;
+    uint64_t b = stat_path(parent).device;
+    return a == 0 || b == 0 || a != b;
+}
+
+std::string make_symlink(const std::string& target, const std::string& link_path) {
+    return ::symlink(target.c_str(), link_path.c_str()) == 0 ? "" : fail(link_path);
+}
+
+std::string make_hardlink(const std::string& existing, const std::string& link_path) {
+    return ::link(existing.c_str(), link_path.c_str()) == 0 ? "" : fail(link_path);
+}
+
+std::string read_link(const std::string& path, std::string& target_out) {
+    size_t size = 1024;
+    while (true) {
+        std::string buf(size, '\0');
+        ssize_t n = ::readlink(path.c_str(), buf.data(), size);
+        if (n < 0) return fail(path);
+        if (static_cast<size_t>(n) < size) {
+            buf.resize(static_cast<size_t>(n));
+            target_out = std::move(buf);
+            return "";
+        }
+        if (size > 0x100000) return fail_text(path + ": symlink target too long", ENAMETOOLONG);
+        size *= 2;
+    }
+}
+
+std::string read_file(const std::string& path, std::string& content_out) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.ok()) return fail(path);
+    std::string text;
+    char buf[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fail(path);
+        }
+        text.append(buf, static_cast<size_t>(n));
+    }
+    content_out = std::move(text);
+    return "";
+}
+
+std::string write_file_replacing(const std::string& path, const std::string& content, bool sync) {
+    const std::string tmp = path + ".tmp";
+    // A leftover ".tmp" from a crash is simply overwritten: it never held anything the user saved.
+    Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!fd.ok()) return fail(tmp);
+    std::string msg;
+    size_t off = 0;
+    while (off < content.size()) {
+        const ssize_t n = ::write(fd.get(), content.data() + off, content.size() - off);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            msg = n < 0 ? fail(tmp) : fail_with(tmp, EIO);
+            break;
+        }
+        off += static_cast<size_t>(n);
+    }
+    if (msg.empty() && sync && ::fsync(fd.get()) != 0) msg = fail(tmp);
+    // close() is where network file systems report writes that failed late.
+    if (fd.close_checked() != 0 && msg.empty()) msg = fail(tmp);
+    if (msg.empty() && ::rename(tmp.c_str(), path.c_str()) != 0) msg = fail(path);
+    if (!msg.empty()) ::unlink(tmp.c_str());
+    return msg;
+}
+
+std::string replace_with_symlink(const std::string& target, const std::string& link_path) {
+    std::string temp;
+    if (make_beside(link_path, temp,
+                    [&](const std::string& p) { return ::symlink(target.c_str(), p.c_str()); }) != 0)
+        return fail(link_path);
+    if (::rename(temp.c_str(), link_path.c_str()) != 0) {
+        std::string msg = fail(link_path);
+        ::unlink(temp.c_str());
+        return msg;
+    }
+    return "";
+}
+
+std::string replace_with_hardlink(const std::string& existing, const std::string& link_path) {
+    std::string temp;
+    if (make_beside(link_path, temp,
+                    [&](const std::string& p) { return ::link(existing.c_str(), p.c_str()); }) != 0)
+        return fail(link_path);
+    if (::rename(temp.c_str(), link_path.c_str()) != 0) {
+        std::string msg = fail(link_path);
+        ::unlink(temp.c_str());
+        return msg;
+    }
+    // Renaming onto another name of the same file succeeds without doing anything; the spare name stays.
+    ::unlink(temp.c_str());
+    return "";
+}
+
+int64_t free_space(const std::string& path) {
+    struct statvfs vfs;
+    if (::statvfs(path.c_str(), &vfs) != 0) return -1;
+    return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
+}
+
+bool disk_space(const std::string& path, int64_t& total_out, int64_t& free_out) {
+    struct statvfs vfs;
+    if (::statvfs(path.c_str(), &vfs) != 0) return false;
+    total_out = static_cast<int64_t>(vfs.f_frsize) * static_cast<int64_t>(vfs.f_blocks);
+    free_out = static_cast<int64_t>(vfs.f_frsize) * static_cast<int64_t>(vfs.f_bavail);
+    return true;
+}
+
+namespace {
+
+TreeSize measure_walk(const std::string& path, const std::function<bool()>& keep_going,
+                      const std::function<void(int64_t, int64_t, int64_t)>& on_progress) {
+    TreeSize result;
+    Totals& total = *t_totals;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return result;
+    if (S_ISLNK(st.st_mode)) {
+        result.files = 1;
+        total.files += 1;
+        return result;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        result.files = 1;
+        result.bytes = st.st_size;
+        total.files += 1;
+        total.bytes += st.st_size;
+        return result;
+    }
+    result.dirs = 1;
+    total.dirs += 1;
+    std::vector<std::string> names;
+    {
+        auto dir = open_dir_nofollow(path);
+        if (!dir) {
+            result.unreadable = 1;
+            return result;
+        }
+        names = entry_names(dir.get());
+    }
+    size_t seen = 0;
+    for (const std::string& name : names) {
+        if (keep_going && !keep_going()) break;
+        TreeSize child = measure_walk(su::join_path(path, name), keep_going, on_progress);
+        result.bytes += child.bytes;
+        result.files += child.files;
+        result.dirs += child.dirs;
+        result.unreadable += child.unreadable;
+        if (on_progress && ++seen % 64 == 0) on_progress(total.bytes, total.files, total.dirs);
+    }
+    if (on_progress) on_progress(total.bytes, total.files, total.dirs);
+    return result;
+}
+
+} // namespace
+
+TreeSize measure_tree(const std::string& path, const std::function<bool()>& keep_going,
+                      const std::function<void(int64_t, int64_t, int64_t)>& on_progress) {
+    if (t_totals) return measure_walk(path, keep_going, on_progress);
+    Totals local;
+    t_totals = &local;
+    struct Reset {
+        ~Reset() { t_totals = nullptr; }
+    } reset;
+    return measure_walk(path, keep_going, on_progress);
+}
+
+std::string clone_file(const std::string& from, const std::string& to) {
+    struct stat st;
+    if (::stat(from.c_str(), &st) != 0) return fail_text("not a regular file", errno);
+    if (!S_ISREG(st.st_mode)) return fail_text("not a regular file", EINVAL);
+    Fd src;
+    std::string msg = open_source(from, src, st, "not a regular file", "open");
+    if (!msg.empty()) return msg;
+    PartialFile part;
+    if (!part.create(to).empty()) return fail_text("open target", t_last_error);
+    if (::ioctl(part.fd(), FICLONE, src.get()) != 0) {
+        int err = errno;
+        return fail_text(errno_text(err), err);
+    }
+    src.reset();
+    copy_metadata(part.fd(), st);
+    return part.commit(to);
+}
+
+std::string copy_file(const std::string& from, const std::string& to, const CopyProgress& progress,
+                      bool* cloned) {
+    if (cloned) *cloned = false;
+    Fd src;
+    struct stat st;
+    std::string msg = open_source(from, src, st, "not a regular file (pipe, socket or device)", nullptr);
+    if (!msg.empty()) return msg;
+    PartialFile part;
+    msg = part.create(to);
+    if (!msg.empty()) return msg;
+    const int64_t size = st.st_size;
+
+    if (::ioctl(part.fd(), FICLONE, src.get()) == 0) {
+        copy_metadata(part.fd(), st);
+        msg = part.commit(to);
+        if (!msg.empty()) return msg;
+        if (cloned) *cloned = true;
+        if (progress) progress(size);
+        return "";
+    }
+
+    Copier copier(from, to, src.get(), part.fd(), progress);
+    if (progress && !progress(0)) return cancelled();
+    ::posix_fadvise(src.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    std::vector<Region> regions = data_regions(src.get(), size);
+    msg = reserve(part.fd(), regions, to);
+    if (!msg.empty()) return msg;
+
+    // Holes are never read: they count as progress and come back by the final ftruncate.
+    int64_t final_size = size;
+    int64_t pos = 0;
+    bool at_end = false;
+    for (const Region& r : regions) {
+        if (r.start > pos && !copier.report(r.start - pos)) return cancelled();
+        pos = r.start;
+        while (pos < r.end) {
+            int64_t moved = 0;
+            Step step = copier.copy_chunk(pos, std::min(r.end - pos, kChunk), moved);
+            if (step == Step::Cancelled) return cancelled();
+            if (step == Step::Failed) return copier.error;
+            if (moved == 0) {
+                // The source shrank while being copied: the copy ends where its data ended.
+                at_end = true;
+                final_size = pos;
+                break;
+            }
+            pos += moved;
+            if (!copier.report(moved)) return cancelled();
+        }
+        if (at_end) break;
+    }
+    // A trailing hole (or the part of a shrunken file that is gone) completes the count of `size` bytes.
+    if (copier.reported() < size && !copier.report(size - copier.reported())) return cancelled();
+    src.reset();
+
+    if (::ftruncate(part.fd(), final_size) != 0) return fail(to);
+    copy_metadata(part.fd(), st);
+    return part.commit(to);
+}
+
+DeviceClass classify_device(const std::string& path) {
+    if (const mounts::Mount* m = mounts::for_path(path)) {
+        if (is_network_fs_type(m->fs_type)) return DeviceClass::Network;
+        if (m->fs_type == "tmpfs" || m->fs_type == "ramfs") return DeviceClass::Memory;
+    }
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return DeviceClass::Unknown;
+    unsigned maj = major(st.st_dev);
+    unsigned min = minor(st.st_dev);
+    if (maj == 0) return DeviceClass::Unknown;
+    std::string link = "/sys/dev/block/" + std::to_string(maj) + ":" + std::to_string(min);
+    std::unique_ptr<char, decltype(&::free)> real(::realpath(link.c_str(), nullptr), ::free);
+    if (!real) return DeviceClass::Unknown;
+    std::string name = su::basename_of(real.get());
+    if (name.rfind("nvme", 0) == 0) return DeviceClass::Nvme;
+    // A partition has no queue of its own; its disk's tells whether it spins.
+    std::string disk = whole_disk_name(name);
+    Fd fd(::open(("/sys/block/" + disk + "/queue/rotational").c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.ok()) return DeviceClass::Unknown;
+    char buf[64];
+    ssize_t n = ::read(fd.get(), buf, 63);
+    if (n <= 0) return DeviceClass::Unknown;
+    std::string line(buf, static_cast<size_t>(n));
+    line = line.substr(0, line.find('\n'));
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r'))
+        line.pop_back();
+    if (line == "1") return DeviceClass::Rotational;
+    if (line == "0") return DeviceClass::Ssd;
+    return DeviceClass::Unknown;
+}
+
+int cpu_cores() {
+    int count = 0;
+    cpu_set_t* set = CPU_ALLOC(1024);
+    if (set) {
+        size_t bytes = CPU_ALLOC_SIZE(1024);
+        CPU_ZERO_S(bytes, set);
+        if (::sched_getaffinity(0, bytes, set) == 0) count = CPU_COUNT_S(bytes, set);
+        CPU_FREE(set);
+    }
+    if (count <= 0) count = static_cast<int>(::sysconf(_SC_NPROCESSORS_ONLN));
+    return count > 0 ? count : 1;
+}
+
+} // namespace fsops

@@ -1,0 +1,345 @@
+#pragma once
+
+#include "base/actions.h"
+#include "engine/bg_task.h"
+#include "engine/copy_engine.h"
+#include "fs/dir_lister.h"
+#include "ui/menu_model.h"
+#include "ui/pane.h"
+#include "ui/theme.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+typedef struct _GtkWidget GtkWidget;
+typedef struct _cairo cairo_t;
+typedef union _GdkEvent GdkEvent;
+typedef struct _GdkEventConfigure GdkEventConfigure;
+typedef struct _GdkEventAny GdkEventAny;
+
+class AppTestPeer;
+
+// The one application object: owns the window, the drawing area, both panes and all interface state.
+// Everything here runs on the GTK main thread.
+class App {
+    friend class AppTestPeer;
+
+public:
+    // ---- Rendering: frame, layout and hit regions (app_render.cpp) ----
+    // Kinds of clickable regions. Values are fixed: hit_name() gives the log name of each.
+    enum class Hit : int32_t {
+        None = 0,
+        MenuTitle,
+        MenuItem,
+        PaneRow,
+        PaneBanner,
+        PaneHeader,
+        PaneHeaderMenu,
+        PaneBackground,
+        DrivePicker,
+        DriveItem,
+        PathSegment,
+        PathBar,
+        PathEdit,
+        ResultDismiss,
+        LogVThumb,
+        LogHThumb,
+        SearchBar,
+        SearchClear,
+        BridgeCopy,
+        BridgeMove,
+        BridgePack,
+        BridgeRefresh,
+        BridgeNewFolder,
+        BridgeDelete,
+        BridgeSearch,
+        BridgeHex,
+        BridgeTerminal,
+        BridgeTrash,
+        HexThumb,
+        HexByte,
+        HexFindField,
+        OverlayResize,
+        ColumnResize,
+        PaneHScroll,
+        ScrollThumb,
+        Overlay,
+        PackFormat,
+        ProgressCancel,
+        ErrorBanner,
+        ListItem,
+        BookmarkItem,
+        RecentItem,
+        PermBit,
+    };
+    static const char* hit_name(Hit hit);
+
+    // Which dialog is open. Values are fixed: overlay_name() gives the log name of each.
+    enum class Overlay : int32_t {
+        None = 0,
+        About,
+        Settings,
+        Conflict,
+        NewFolder,
+        NewFile,
+        ConfirmDelete,
+        Pack,
+        Properties,
+        Errors,
+        SelectPattern,
+        GoToPath,
+        Message,
+        LanguagePicker,
+        LogView,
+        Bookmarks,
+        FontPicker,
+        BookmarkSide,
+        UnpackSide,
+        ArchiveView,
+        HexView,
+        Sandbox,
+        Licenses,
+    };
+    static const char* overlay_name(Overlay overlay);
+
+    // One clickable region of the last frame, in layout units.
+    struct HitRect {
+        double x = 0, y = 0, w = 0, h = 0;
+        Hit what = Hit::None;
+        int param = 0;
+        bool right = false;
+        std::string label;
+        bool in_overlay = false;
+        bool in_menu = false;
+    };
+
+    // Where everything goes, in layout units (device pixels divided by the UI scale).
+    struct Layout {
+        double width = 0, height = 0;
+        double menu_h = 30;
+        double header_y = 30;
+        double header_h = 64;
+        double progress_y = 94;
+        double progress_h = 0;
+        double pane_y = 94;
+        double status_y = 0;
+        double pane_h = 0;
+        double left_x = 0, left_w = 0;
+        double bridge_x = 0, bridge_w = 84;
+        double right_x = 0, right_w = 0;
+        int visible_rows = 1;
+        double row_h = 24;
+    };
+
+    Layout compute_layout(double width, double height) const;
+    // The topmost region under the point (layout units), or null.
+    const HitRect* hit_test(double x, double y) const;
+    const Layout& layout() const { return m_layout; }
+    const std::vector<HitRect>& hits() const { return m_hits; }
+    double ui_scale() const { return m_ui_scale; }
+    // ---- end rendering ----
+
+    // The result line under the panes, filled when a job ends.
+    struct LastResult {
+        bool valid = false;
+        std::string title;
+        int64_t files = 0;
+        int64_t bytes = 0;
+        double seconds = 0;
+        size_t failures = 0;
+        bool cancelled = false;
+        std::string detail;
+        bool disk_full = false;
+    };
+
+    App();
+    ~App();
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    int run(int argc, char** argv);
+
+    // Parses the command line into m_arg_*; unknown arguments are ignored. Exposed for tests.
+    void parse_args(int argc, char** argv);
+
+    void build_window();
+    void center_on_current_monitor(int want_w, int want_h);
+    void load_state();
+    void save_state();
+    void save_state_if_changed();
+    void apply_theme();
+    void refresh_both();
+    void request_redraw();
+    void flash_status(const std::string& text);
+    void flash_panes();
+    static double now_seconds();
+
+    Pane& active_pane() { return m_active_right ? m_right : m_left; }
+    Pane& other_pane() { return m_active_right ? m_left : m_right; }
+    Pane& pane_for(bool right) { return right ? m_right : m_left; }
+
+    // Read access for tests and for the drawing code of later stages.
+    const Pane& left() const { return m_left; }
+    const Pane& right() const { return m_right; }
+    bool active_right() const { return m_active_right; }
+    const Palette& palette() const { return m_palette; }
+    const std::string& arg_left() const { return m_arg_left; }
+    const std::string& arg_right() const { return m_arg_right; }
+    const std::string& arg_active() const { return m_arg_active; }
+    const std::string& arg_geometry() const { return m_arg_geometry; }
+    const std::string& arg_actions() const { return m_arg_actions; }
+    const std::string& flash_text() const { return m_flash_text; }
+    double flash_until() const { return m_flash_until; }
+
+    // One whole frame into a cairo context of width x height device pixels: UI scale, work snapshots,
+    // layout, painting and a fresh hit list. The window's draw handler and tests share it.
+    void draw_all(cairo_t* cr, int width, int height);
+    // The painting part of a frame, in paint order; needs m_cr, m_layout and the snapshots of a frame.
+    void draw_all(cairo_t* cr);
+
+    // ---- Menus and action state (app_actions.cpp) ----
+    // Whether the action may run now, judged on the active pane's entries; when not and `why` is given,
+    // a short reason for the log.
+    bool action_enabled(Action action, std::string* why = nullptr);
+    // ---- end menus ----
+
+private:
+    static int on_configure_cb(GtkWidget* widget, GdkEventConfigure* event, App* app);
+    static int on_delete_cb(GtkWidget* widget, GdkEvent* event, App* app);
+    static int on_draw_cb(GtkWidget* widget, cairo_t* cr, App* app);
+    static int on_tick_cb(App* app);
+    static int on_signal_cb(void* app);
+    void tick();
+    bool parse_geometry_arg(int& w, int& h, int& x, int& y) const;
+    void place_at(int x, int y, int w, int h);
+
+    // Process and start-up.
+    std::string m_arg_left, m_arg_right, m_arg_active, m_arg_geometry, m_arg_actions;
+
+    // Window and drawing.
+    GtkWidget* m_window = nullptr;
+    GtkWidget* m_canvas = nullptr;
+    cairo_t* m_cr = nullptr;
+    Palette m_palette = Palette::light();
+    double m_ui_scale = 1.0;
+    unsigned m_idle_frame = 0;
+
+    // Panes.
+    Pane m_left, m_right;
+    bool m_active_right = false;
+    std::string m_saved_left, m_saved_right;
+    dir_lister::SortOrder m_saved_left_sort, m_saved_right_sort;
+
+    // Running work and results.
+    unsigned m_tick_id = 0;
+    bool m_transfer_was_running = false;
+    bool m_bgtask_was_running = false;
+    double m_progress_hold_until = 0;
+    LastResult m_result;
+    std::string m_flash_text;
+    double m_flash_until = 0;
+    double m_reload_flash_until = 0;
+
+    // ---- Rendering (app_render.cpp, app_panes.cpp) ----
+    // Drawing primitives; colours are palette strings. They work only while m_cr is set (inside a frame).
+    void set_color(const std::string& colour, double alpha = 1.0);
+    void fill_rect(double x, double y, double w, double h, const std::string& colour, double alpha = 1.0);
+    void rounded_rect(double x, double y, double w, double h, double r);
+    void fill_rounded(double x, double y, double w, double h, double r, const std::string& colour,
+                      double alpha = 1.0);
+    double text_width(const std::string& text, double size, bool bold = false, bool mono = false);
+    void draw_text(const std::string& text, double x, double y, double size, const std::string& colour,
+                   bool bold = false, bool mono = false, double alpha = 1.0);
+    void draw_text_right(const std::string& text, double x, double y, double size, const std::string& colour,
+                         bool bold = false, bool mono = false);
+    double draw_text_clipped(const std::string& text, double x, double y, double max_w, double size,
+                             const std::string& colour, bool bold = false, bool mono = false);
+    void add_hit(double x, double y, double w, double h, Hit what, int param = 0, bool right = false,
+                 const std::string& label = std::string());
+    // Whether the region under the pointer (as of the last hit test) is this element.
+    bool hovered(Hit what, int param, bool right) const;
+
+    void draw_pane(const Pane& pane, bool right, double x, double y, double w, double h);
+    void draw_drive_bar(const Pane& pane, bool right, double x, double y, double w);
+    void draw_search_bar(const Pane& pane, bool right, double x, double y, double w);
+
+    Layout m_layout;
+    std::vector<HitRect> m_hits;
+    // A copy, not a pointer into m_hits: hover feedback reads it while the next frame rebuilds the list.
+    std::optional<HitRect> m_hover;
+    bool m_drawing_overlay = false;
+    bool m_drawing_menu = false;
+    copy_engine::Progress m_frame_copy;
+    BgTask::Status m_frame_bg;
+    Overlay m_overlay = Overlay::None;
+
+    // Drive bar and its pop-up.
+    int m_open_drive_picker = -1;
+    int m_drive_hover = -1;
+    bool m_drive_popup_pass = false;
+
+    // Path editor and search bar of a pane (side 0 left, 1 right; -1 none).
+    int m_path_edit = -1;
+    std::string m_path_buffer;
+    size_t m_path_caret = 0;
+    std::string m_path_error;
+    int m_search_pane = -1;
+    std::string m_search_buffer;
+    size_t m_search_caret = 0;
+
+    // Horizontal scrolling of the pane columns, per side.
+    double m_pane_hscroll[2] = {0, 0};
+    double m_pane_content_w[2] = {0, 0};
+    double m_pane_view_w[2] = {0, 0};
+    double m_pane_htrack_x[2] = {0, 0};
+    double m_pane_htrack_w[2] = {0, 0};
+    int m_pane_hdrag = -1;
+    int m_col_drag = -2;
+    double m_col_drag_x = 0;
+    bool m_dragging_scroll = false;
+    bool m_drag_scroll_right = false;
+    double m_drag_scroll_offset = 0;
+
+    // Drag and drop over the panes.
+    bool m_drag_active = false;
+    bool m_drag_inside = false;
+    bool m_drag_target_right = false;
+    int m_drag_row = -1;
+    // ---- end rendering ----
+
+    // ---- Menus, header, bridge and status bar (app_header.cpp, app_progress.cpp) ----
+    void draw_menu_bar();
+    void draw_open_menu();
+    // Draws the column menu instead when m_column_menu is set.
+    void draw_context_menu();
+    void draw_column_menu();
+    void draw_popup_frame(double x, double y, double w, double h, bool deep_shadow);
+    void draw_header(double y, double w);
+    void draw_bridge(double x, double y, double w, double h);
+    void draw_status_bar(double y, double w);
+    // What the context menu of one side is built for: that pane's action entries.
+    menu_model::ContextInfo context_info(bool right) const;
+    // Left edge of the menu bar title `index` (titles are laid out from x 10 without gaps).
+    double menu_title_x(int index);
+    // What action_enabled judges by, taken once when many rows or buttons ask in one frame: finding the
+    // selection walks the whole folder.
+    struct ActionTarget {
+        std::vector<const FsEntry*> entries;
+        bool has_selection = false;
+    };
+    ActionTarget action_target();
+    static bool action_enabled_for(Action action, const ActionTarget& target, std::string* why);
+
+    int m_open_menu = -1;
+    int m_menu_hover_item = -1;
+    bool m_context_menu = false;
+    bool m_column_menu = false;
+    double m_context_x = 0, m_context_y = 0;
+    bool m_context_right = false;
+    // The rows of the context (or column) menu as last drawn.
+    std::vector<Action> m_context_actions;
+    double m_mouse_x = 0, m_mouse_y = 0;
+    // ---- end menus ----
+};

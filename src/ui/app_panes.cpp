@@ -1,0 +1,800 @@
+// Drawing of the two file panes: banner, drive bar and its pop-up, path bar or path editor, search bar,
+// column header, rows, scroll bars, the reload wash, the busy veil and the frame.
+#include "ui/app.h"
+
+#include "engine/archive_ops.h"
+#include "fs/dir_lister.h"
+#include "engine/drives.h"
+#include "base/format.h"
+#include "base/i18n.h"
+#include "config/settings.h"
+
+#include <cairo.h>
+#include <glib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr const char* kWhite = "#FFFFFF";
+constexpr double kNameMinWidth = 130;
+
+struct ColumnSpec {
+    ColumnId id;
+    const char* label_key;
+    dir_lister::SortKey sort_key;
+    double width;
+};
+
+const ColumnSpec kColumnSpecs[] = {
+    {ColumnId::Size, "col.size", dir_lister::SortKey::Size, 78},
+    {ColumnId::Type, "col.type", dir_lister::SortKey::Kind, 66},
+    {ColumnId::Modified, "col.modified", dir_lister::SortKey::Modified, 104},
+    {ColumnId::Created, "col.created", dir_lister::SortKey::Created, 104},
+    {ColumnId::Permissions, "col.permissions", dir_lister::SortKey::Permissions, 82},
+    {ColumnId::Owner, "col.owner", dir_lister::SortKey::Owner, 78},
+    {ColumnId::Group, "col.group", dir_lister::SortKey::Group, 78},
+};
+
+struct PlacedColumn {
+    const ColumnSpec* def = nullptr;
+    double x = 0;
+    double w = 0;
+};
+
+struct Columns {
+    double name_x = 0;
+    double name_w = 0;
+    std::vector<PlacedColumn> placed;
+    double content_w = 0;
+};
+
+double column_width(const Settings& s, const ColumnSpec& def) {
+    int saved = 0;
+    switch (def.id) {
+    case ColumnId::Size:
+        saved = s.col_w_size;
+        break;
+    case ColumnId::Type:
+        saved = s.col_w_type;
+        break;
+    case ColumnId::Modified:
+        saved = s.col_w_modified;
+        break;
+    case ColumnId::Created:
+        saved = s.col_w_created;
+        break;
+    case ColumnId::Permissions:
+        saved = s.col_w_permissions;
+        break;
+    case ColumnId::Owner:
+        saved = s.col_w_owner;
+        break;
+    case ColumnId::Group:
+        saved = s.col_w_group;
+        break;
+    }
+    return saved > 0 ? double(saved) : def.width;
+}
+
+// The name column takes all spare width; when the pane is too narrow for it to keep its minimum, the
+// content grows wider than the view and scrolls horizontally.
+Columns compute_columns(double x, double w, const Settings& s, double scrollbar_w, double hscroll) {
+    Columns c;
+    c.name_x = x + 10 - hscroll;
+    double cols = 0;
+    for (const ColumnSpec& def : kColumnSpecs)
+        if (column_enabled(s, def.id)) cols += column_width(s, def) + 16;
+    double name_min = s.col_w_name > 0 ? double(s.col_w_name) : kNameMinWidth;
+    c.name_w = std::max(w - scrollbar_w - 20 - cols, name_min);
+    double edge = c.name_x + c.name_w;
+    for (const ColumnSpec& def : kColumnSpecs) {
+        if (!column_enabled(s, def.id)) continue;
+        PlacedColumn p;
+        p.def = &def;
+        p.x = edge + 16;
+        p.w = column_width(s, def);
+        edge = p.x + p.w;
+        c.placed.push_back(p);
+    }
+    c.content_w = cols + c.name_w + 20;
+    return c;
+}
+
+std::string time_text(int64_t when, const char* date_fmt) {
+    time_t t = time_t(when);
+    struct tm tmv {};
+    if (!localtime_r(&t, &tmv)) return {};
+    std::string pattern = std::string(date_fmt ? date_fmt : "%Y-%m-%d") + " %H:%M";
+    char buf[64];
+    size_t n = strftime(buf, sizeof buf, pattern.c_str(), &tmv);
+    return n ? std::string(buf, n) : std::string();
+}
+
+// The type cell: the extension upper-cased when it is 1 to 8 characters long and the dot is not the first
+// character of the name.
+std::string type_text(const FsEntry& e) {
+    if (e.is_dir_like() || e.kind == FsEntry::Kind::Parent) return {};
+    size_t dot = e.name.rfind('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 >= e.name.size()) return {};
+    const char* ext = e.name.c_str() + dot + 1;
+    glong chars = g_utf8_strlen(ext, -1);
+    if (chars < 1 || chars > 8) return {};
+    gchar* up = g_utf8_strup(ext, -1);
+    std::string out = up ? up : "";
+    g_free(up);
+    return out;
+}
+
+bool is_parent(const FsEntry& e) {
+    return e.kind == FsEntry::Kind::Parent;
+}
+
+// The drive whose folder holds `path`; the root entry only counts when nothing else matches.
+const drives::Drive* drive_for_path(const std::vector<drives::Drive>& list, const std::string& path) {
+    const drives::Drive* found = nullptr;
+    for (const drives::Drive& d : list) {
+        bool match = d.path == path;
+        if (!match && !d.path.empty()) {
+            if (d.path.back() == '/')
+                match = path.compare(0, d.path.size(), d.path) == 0;
+            else
+                match = path.size() > d.path.size() && path.compare(0, d.path.size(), d.path) == 0 &&
+                        path[d.path.size()] == '/';
+        }
+        if (!match) continue;
+        bool is_root = d.path.size() <= 1;
+        if (found && is_root) continue;
+        found = &d;
+    }
+    return found;
+}
+
+std::string free_text(const drives::Drive& d, bool with_total) {
+    if (d.free_bytes < 0) return {};
+    std::string s = fmt::bytes(d.free_bytes) + " " + tr("label.free");
+    if (with_total && d.total_bytes > 0) s += " / " + fmt::bytes(d.total_bytes);
+    return s;
+}
+
+std::vector<std::string> path_segments(const std::string& path) {
+    std::vector<std::string> out;
+    size_t i = 0;
+    while (i < path.size()) {
+        size_t j = path.find('/', i);
+        if (j == std::string::npos) j = path.size();
+        if (j > i) out.push_back(path.substr(i, j - i));
+        i = j + 1;
+    }
+    return out;
+}
+
+} // namespace
+
+void App::draw_pane(const Pane& pane, bool right, double x, double y, double w, double h) {
+    const Palette& p = m_palette;
+    const Settings& settings = SettingsStore::instance().get();
+    const int side = right ? 1 : 0;
+    const bool active = right == m_active_right;
+    const std::string& tint = active ? p.source_tint : p.target_tint;
+    cairo_t* cr = m_cr;
+    if (!cr) return;
+
+    fill_rect(x, y, w, h, active ? p.pane_active : p.pane);
+
+    // Banner: says which side is the source; the arrow points from the source to the target.
+    fill_rect(x, y, w, 28, tint);
+    {
+        std::string label = tr(active ? "pane.source" : "pane.target");
+        std::string hint = tr(active ? "pane.source_hint" : "pane.target_hint");
+        double lw = text_width(label, 14, true);
+        double hw = text_width(hint, 11);
+        double cy = y + 14;
+        double dir = m_active_right ? -1 : 1;
+        double tail, tip;
+        if (!right) {
+            draw_text(label, x + 16, cy, 14, kWhite, true);
+            double start = x + 16 + lw + 12;
+            tail = dir > 0 ? start : start + 30;
+            tip = dir > 0 ? start + 30 : start;
+            if (w > lw + hw + 110) draw_text(hint, x + w - 16 - hw, cy, 11, kWhite, false, false, 0.85);
+        } else {
+            draw_text_right(label, x + w - 16, cy, 14, kWhite, true);
+            double end = x + w - 16 - lw - 12;
+            tail = dir > 0 ? end - 30 : end;
+            tip = dir > 0 ? end : end - 30;
+            if (w > lw + hw + 110) draw_text(hint, x + 16, cy, 11, kWhite, false, false, 0.85);
+        }
+        set_color(kWhite, 0.95);
+        cairo_set_line_width(cr, 3);
+        cairo_move_to(cr, tail, cy);
+        cairo_line_to(cr, tip - dir * 10, cy);
+        cairo_stroke(cr);
+        cairo_move_to(cr, tip, cy);
+        cairo_line_to(cr, tip - dir * 12, cy - 7);
+        cairo_line_to(cr, tip - dir * 12, cy + 7);
+        cairo_close_path(cr);
+        cairo_fill(cr);
+    }
+    add_hit(x, y, w, 28, Hit::PaneBanner, 0, right);
+
+    draw_drive_bar(pane, right, x, y + 28, w);
+
+    // Path bar, or the path editor while this side's path is typed in.
+    const double py = y + 62;
+    const bool editing = m_path_edit == side;
+    if (editing) {
+        fill_rect(x, py, w, 26, p.control);
+        set_color(m_path_error.empty() ? p.accent : p.danger);
+        cairo_set_line_width(cr, 2);
+        cairo_rectangle(cr, x + 1, py + 1, w - 2, 24);
+        cairo_stroke(cr);
+        size_t caret = std::min(m_path_caret, m_path_buffer.size());
+        double caret_w = text_width(m_path_buffer.substr(0, caret), 11, false, true);
+        double scroll = std::max(0.0, caret_w - (w - 20) + 12);
+        double tx = x + 8 - scroll;
+        cairo_save(cr);
+        cairo_rectangle(cr, x + 4, py, w - 8, 26);
+        cairo_clip(cr);
+        draw_text(m_path_buffer, tx, py + 13, 11, p.control_text, false, true);
+        set_color(p.accent);
+        cairo_set_line_width(cr, 1.4);
+        cairo_move_to(cr, tx + caret_w, py + 4);
+        cairo_line_to(cr, tx + caret_w, py + 22);
+        cairo_stroke(cr);
+        cairo_restore(cr);
+    } else {
+        fill_rect(x, py, w, 26, active ? p.header_active : p.header);
+        add_hit(x, py, w, 26, Hit::PathBar, 0, right);
+        const double cy = py + 13;
+        double slash_w = text_width("/", 11);
+        draw_text("/", x + 10, cy, 11, p.accent);
+        add_hit(x + 7, py, slash_w + 6, 26, Hit::PathSegment, 0, right, "/");
+        std::vector<std::string> segs = path_segments(pane.path());
+        std::vector<double> widths;
+        for (size_t i = 0; i < segs.size(); ++i)
+            widths.push_back(text_width(segs[i], 11, i + 1 == segs.size()));
+        double cx = x + 10 + slash_w + 8;
+        const double limit = x + w - 10;
+        double need = 0;
+        for (double sw : widths)
+            need += sw + 14;
+        size_t first = 0;
+        if (cx + need > limit && segs.size() > 1) {
+            // Drop leading segments until the rest fits after the ellipsis; the last one always stays.
+            double ell_w = text_width("…", 11) + 8;
+            while (first + 1 < segs.size() && cx + ell_w + need > limit) {
+                need -= widths[first] + 14;
+                ++first;
+            }
+            draw_text("…", cx, cy, 11, p.dim);
+            cx += ell_w;
+        }
+        for (size_t i = first; i < segs.size(); ++i) {
+            bool last = i + 1 == segs.size();
+            double sw = widths[i];
+            if (last)
+                sw = draw_text_clipped(segs[i], cx, cy, limit - cx, 11, p.text, true);
+            else
+                draw_text(segs[i], cx, cy, 11, p.accent);
+            add_hit(cx - 3, py, sw + 6, 26, Hit::PathSegment, int(i + 1), right, segs[i]);
+            if (!last) draw_text("›", cx + sw + 4, cy, 11, p.dim);
+            cx += sw + 14;
+        }
+    }
+
+    const bool search_shown = m_search_pane == side || !pane.filter().empty();
+    double top = y + 88;
+    if (search_shown) {
+        draw_search_bar(pane, right, x, top, w);
+        top += 28;
+    }
+
+    // Columns and scrolling.
+    const int n = pane.count();
+    const double list_top = top + 26;
+    const double list_h = std::max(0.0, y + h - 18 - list_top);
+    const double row_h = m_layout.row_h > 0 ? m_layout.row_h : 24;
+    // Rows that fit in this pane's own list, which the search bar makes one bar shorter.
+    const int fit_rows = std::max(1, int(list_h / row_h));
+    const int v = std::min(m_layout.visible_rows, fit_rows);
+    const double sbw = n > v ? 11 : 0;
+    Columns cols = compute_columns(x, w, settings, sbw, m_pane_hscroll[side]);
+    const double view_w = std::max(0.0, w - sbw);
+    const double max_h = std::max(0.0, cols.content_w - view_w);
+    const double hs = std::clamp(m_pane_hscroll[side], 0.0, max_h);
+    if (hs != m_pane_hscroll[side]) {
+        m_pane_hscroll[side] = hs;
+        cols = compute_columns(x, w, settings, sbw, hs);
+    }
+    m_pane_content_w[side] = cols.content_w;
+    m_pane_view_w[side] = view_w;
+
+    // Column header.
+    const double hy = top;
+    const dir_lister::SortOrder& order = pane.sort_order();
+    fill_rect(x, hy, w, 26, active ? mix_hex(p.source_tint, p.bar, 0.13) : p.header);
+    if (active)
+        fill_rect(x, hy + 25, w, 2, p.source_tint);
+    else
+        fill_rect(x, hy + 25, w, 1, p.divider);
+    add_hit(x, hy, w, 26, Hit::PaneHeaderMenu, 0, right);
+    {
+        cairo_save(cr);
+        cairo_rectangle(cr, x, hy, view_w, 26);
+        cairo_clip(cr);
+        const double cy = hy + 13;
+        // Hit regions stay inside the visible part of the header.
+        auto clipped_hit = [&](double hx, double hw, Hit what, int param) {
+            double l = std::max(hx, x), r = std::min(hx + hw, x + view_w);
+            if (r > l) add_hit(l, hy, r - l, 26, what, param, right);
+        };
+        auto triangle = [&](double tx, bool up) {
+            cairo_move_to(cr, tx, up ? cy + 2.5 : cy - 2.5);
+            cairo_line_to(cr, tx + 7, up ? cy + 2.5 : cy - 2.5);
+            cairo_line_to(cr, tx + 3.5, up ? cy - 2.5 : cy + 2.5);
+            cairo_close_path(cr);
+            cairo_fill(cr);
+        };
+        bool sorted = order.key == dir_lister::SortKey::Name;
+        std::string name_label = tr("col.name");
+        double nw = draw_text_clipped(name_label, cols.name_x, cy, cols.name_w - 14, 11,
+                                      sorted ? p.accent : p.secondary, sorted);
+        if (sorted) {
+            set_color(p.accent);
+            triangle(cols.name_x + nw + 5, order.ascending);
+        }
+        double name_edge = cols.name_x + cols.name_w;
+        clipped_hit(x, name_edge - x, Hit::PaneHeader, int(dir_lister::SortKey::Name));
+        double prev = name_edge;
+        for (const PlacedColumn& c : cols.placed) {
+            bool s = order.key == c.def->sort_key;
+            double r = c.x + c.w;
+            std::string label = tr(c.def->label_key);
+            if (s) {
+                draw_text_right(label, r - 6 - 12, cy, 11, p.accent, true);
+                set_color(p.accent);
+                triangle(r - 9 - 7, order.ascending);
+            } else {
+                draw_text_right(label, r - 6, cy, 11, p.secondary);
+            }
+            clipped_hit(prev, r - prev, Hit::PaneHeader, int(c.def->sort_key));
+            prev = r;
+        }
+        set_color(p.divider);
+        cairo_set_line_width(cr, 1);
+        std::vector<std::pair<double, int>> edges{{name_edge, -1}};
+        for (const PlacedColumn& c : cols.placed)
+            edges.emplace_back(c.x + c.w, int(c.def->id));
+        for (auto& [ex, id] : edges) {
+            double lx = std::round(ex) + 0.5;
+            cairo_move_to(cr, lx, hy + 6);
+            cairo_line_to(cr, lx, hy + 20);
+            cairo_stroke(cr);
+        }
+        cairo_restore(cr);
+        for (auto& [ex, id] : edges)
+            if (ex + 6 > x && ex - 6 < x + view_w) add_hit(ex - 6, hy, 12, 26, Hit::ColumnResize, id, right);
+    }
+
+    // Rows.
+    const double list_bottom = list_top + list_h;
+    cairo_save(cr);
+    cairo_rectangle(cr, x, list_top, w, list_h);
+    cairo_clip(cr);
+    // The list and its rows take clicks over the pane's whole width; the scroll thumb, registered later,
+    // lies on top of them, and the track beside it then still belongs to the list.
+    add_hit(x, list_top, w, list_h, Hit::PaneBackground, 0, right);
+    const dir_lister::Listing& listing = pane.listing();
+    if (!listing.error.empty()) {
+        draw_text(tr("err.cannot_read"), x + 10, list_top + 28, 12.5, p.danger, true);
+        draw_text_clipped(listing.error, x + 10, list_top + 48, w - 20, 11, p.secondary);
+    } else if (n == 0) {
+        draw_text(tr("label.empty_folder"), x + 10, list_top + 28, 12.5, p.dim);
+    }
+    const char* date_fmt = I18n::instance().date_format();
+    const int first = std::clamp(pane.scroll(), 0, std::max(0, n - 1));
+    const std::vector<FsEntry>& entries = pane.entries();
+    for (int i = first; i < n; ++i) {
+        double ry = list_top + (i - first) * row_h;
+        if (ry >= list_bottom) break;
+        const FsEntry& e = entries[size_t(i)];
+        bool selected = pane.is_selected(i);
+        if (selected)
+            fill_rect(x, ry, view_w, row_h, p.selection, active ? 1.0 : 0.45);
+        else if (active && i % 2 == 1)
+            fill_rect(x, ry, view_w, row_h, p.row_alt);
+        if (m_drag_active && m_drag_target_right == right && m_drag_row == i) {
+            fill_rect(x, ry, view_w, row_h, p.ok, 0.3);
+            set_color(p.ok);
+            cairo_set_line_width(cr, 2);
+            cairo_rectangle(cr, x + 1, ry + 1, view_w - 2, row_h - 2);
+            cairo_stroke(cr);
+        }
+        if (active && i == pane.cursor()) {
+            fill_rect(x, ry, 4, row_h, p.source_tint);
+            set_color(p.source_tint, 0.55);
+            cairo_set_line_width(cr, 1);
+            cairo_rectangle(cr, x + 0.5, ry + 0.5, view_w - 1, row_h - 1);
+            cairo_stroke(cr);
+        }
+
+        const bool strong = selected && active;
+        const std::string* name_colour = &p.text;
+        switch (e.kind) {
+        case FsEntry::Kind::Dir:
+        case FsEntry::Kind::Parent:
+            name_colour = &p.dir_text;
+            break;
+        case FsEntry::Kind::Symlink:
+        case FsEntry::Kind::SymlinkDir:
+            name_colour = &p.link_text;
+            break;
+        case FsEntry::Kind::BrokenSymlink:
+            name_colour = &p.broken_text;
+            break;
+        case FsEntry::Kind::Special:
+            name_colour = &p.secondary;
+            break;
+        case FsEntry::Kind::File:
+            if (archive_ops::is_archive_name(e.name))
+                name_colour = &p.archive_text;
+            else if (e.perm & 0111)
+                name_colour = &p.exec_text;
+            break;
+        }
+        if (strong) name_colour = &p.selection_text;
+        const std::string& cell_colour = strong ? p.selection_text : p.secondary;
+        const double cy = ry + row_h / 2;
+
+        double tx = cols.name_x;
+        if (e.is_dir_like() || is_parent(e)) {
+            // Folder glyph: a body with a tab on its upper left.
+            set_color(*name_colour);
+            double gx = cols.name_x, gy = cy - 4;
+            cairo_move_to(cr, gx, gy - 1.5);
+            cairo_line_to(cr, gx + 4, gy - 1.5);
+            cairo_line_to(cr, gx + 5, gy);
+            cairo_line_to(cr, gx + 10, gy);
+            cairo_line_to(cr, gx + 10, gy + 8);
+            cairo_line_to(cr, gx, gy + 8);
+            cairo_close_path(cr);
+            cairo_fill(cr);
+            tx += 15;
+        }
+        const double name_room = cols.name_x + cols.name_w - tx;
+        if (pane.renaming() && pane.rename_index() == i) {
+            double box_w = std::min(name_room + 6, 406.0);
+            double bx = tx - 3, by = ry + 2;
+            fill_rect(bx, by, box_w, 20, p.control);
+            set_color(p.accent);
+            cairo_set_line_width(cr, 1.5);
+            cairo_rectangle(cr, bx + 0.75, by + 0.75, box_w - 1.5, 18.5);
+            cairo_stroke(cr);
+            const std::string& buf = pane.rename_buffer();
+            size_t caret = std::min(pane.rename_caret(), buf.size());
+            double caret_w = text_width(buf.substr(0, caret), 12.5);
+            // Keep the caret in view when the name is longer than the box.
+            double shift = std::max(0.0, caret_w - (box_w - 12));
+            cairo_save(cr);
+            cairo_rectangle(cr, bx + 1.5, by, box_w - 3, 20);
+            cairo_clip(cr);
+            draw_text(buf, tx - shift, cy, 12.5, p.control_text);
+            set_color(p.accent);
+            cairo_set_line_width(cr, 1.4);
+            cairo_move_to(cr, tx - shift + caret_w, ry + 5);
+            cairo_line_to(cr, tx - shift + caret_w, ry + 19);
+            cairo_stroke(cr);
+            cairo_restore(cr);
+        } else {
+            std::string shown = e.name;
+            if (e.is_symlink() && !e.link_target.empty()) shown += " → " + e.link_target;
+            draw_text_clipped(shown, tx, cy, name_room, 12.5, *name_colour);
+        }
+
+        if (!is_parent(e)) {
+            for (const PlacedColumn& c : cols.placed) {
+                double r = c.x + c.w - 6;
+                if (c.x > x + view_w || r < x) continue;
+                switch (c.def->id) {
+                case ColumnId::Size:
+                    if (e.is_dir_like() || e.size < 0)
+                        draw_text_right("—", r, cy, 11, cell_colour, false, true);
+                    else
+                        draw_text_right(fmt::bytes(e.size), r, cy, 11, cell_colour, false, true);
+                    break;
+                case ColumnId::Type:
+                    draw_text_right(type_text(e), r, cy, 11, cell_colour);
+                    break;
+                case ColumnId::Modified:
+                    if (e.mtime >= 1)
+                        draw_text_right(time_text(e.mtime, date_fmt), r, cy, 11, cell_colour, false, true);
+                    break;
+                case ColumnId::Created:
+                    if (e.btime >= 1)
+                        draw_text_right(time_text(e.btime, date_fmt), r, cy, 11, cell_colour, false, true);
+                    else
+                        draw_text_right("—", r, cy, 11, strong ? p.selection_text : p.dim, false, true);
+                    break;
+                case ColumnId::Permissions:
+                    draw_text_right(dir_lister::permission_string(e), r, cy, 11, cell_colour, false, true);
+                    break;
+                case ColumnId::Owner:
+                    draw_text_right(e.owner, r, cy, 11, cell_colour);
+                    break;
+                case ColumnId::Group:
+                    draw_text_right(e.group, r, cy, 11, cell_colour);
+                    break;
+                }
+            }
+        }
+        add_hit(x, ry, w, row_h, Hit::PaneRow, i, right, e.name);
+    }
+
+    // The wash after a reload fades out over 0.45 s.
+    if (m_reload_flash_until > 0) {
+        double f = (m_reload_flash_until - now_seconds()) / 0.45;
+        if (f > 0)
+            fill_rect(x, list_top, w, list_h, p.accent, 0.16 * f * f);
+        else
+            m_reload_flash_until = 0;
+    }
+    cairo_restore(cr);
+
+    // Horizontal scroll bar.
+    {
+        const double by = list_bottom;
+        fill_rect(x, by, w, 1, p.divider);
+        fill_rect(x, by + 1, w, 17, p.header);
+        const bool scrolls = cols.content_w > view_w;
+        double tw = scrolls ? std::max(40.0, view_w * view_w / cols.content_w) : std::max(40.0, view_w);
+        double travel = std::max(0.0, view_w - tw);
+        double frac = max_h > 0 ? m_pane_hscroll[side] / max_h : 0;
+        double alpha = !scrolls ? 0.45 : m_pane_hdrag == side ? 0.9 : 0.65;
+        fill_rounded(x + travel * frac, by + 3, tw, 12, 5, p.secondary, alpha);
+        m_pane_htrack_x[side] = x;
+        m_pane_htrack_w[side] = view_w - tw;
+        if (scrolls) add_hit(x, by, w, 18, Hit::PaneHScroll, 0, right);
+    }
+
+    // Vertical scroll bar.
+    if (n > v && list_h > 0) {
+        double tx = x + w - 11;
+        fill_rect(tx, list_top, 11, list_h, p.progress_track, 0.5);
+        double th = std::min(list_h, std::max(28.0, double(v) / n * list_h));
+        double frac = std::clamp(double(pane.scroll()) / double(n - v), 0.0, 1.0);
+        double ty = list_top + (list_h - th) * frac;
+        bool dragged = m_dragging_scroll && m_drag_scroll_right == right;
+        fill_rounded(tx + 2, ty, 7, th, 4, p.secondary, dragged ? 0.85 : 0.55);
+        add_hit(tx, ty, 11, th, Hit::ScrollThumb, 0, right);
+    }
+
+    if (editing && !m_path_error.empty()) {
+        double ey = py + 26;
+        fill_rect(x, ey, w, 20, p.danger_bg);
+        fill_rect(x, ey, 3, 20, p.danger);
+        draw_text_clipped(m_path_error, x + 10, ey + 10, w - 20, 11, p.danger);
+    }
+
+    if (m_frame_copy.running || m_frame_bg.running) fill_rect(x, y, w, h, p.window, 0.45);
+
+    if (m_drag_active && m_drag_inside && m_drag_target_right == right) {
+        set_color(p.ok);
+        cairo_set_line_width(cr, 4);
+        cairo_rectangle(cr, x + 2, y + 2, w - 4, h - 4);
+    } else {
+        set_color(tint, active ? 1.0 : 0.45);
+        cairo_set_line_width(cr, active ? 4 : 1.5);
+        cairo_rectangle(cr, x + 1.5, y + 1.5, w - 3, h - 3);
+    }
+    cairo_stroke(cr);
+}
+
+void App::draw_drive_bar(const Pane& pane, bool right, double x, double y, double w) {
+    const Palette& p = m_palette;
+    cairo_t* cr = m_cr;
+    if (!cr) return;
+    const int side = right ? 1 : 0;
+    const double bx = x + 10, by = y + 4, bw = w - 56, bh = 26;
+    std::vector<drives::Drive> list = drives::list();
+
+    if (m_drive_popup_pass) {
+        if (list.empty()) return;
+        const double top = by + bh + 2;
+        const double list_h = std::max(0.0, std::min(m_layout.pane_h - 54, double(list.size()) * 30));
+        const double box_h = list_h + 8;
+        fill_rounded(bx + 2, top + 3, bw, box_h, 4, "#000000", 0.12);
+        fill_rounded(bx, top, bw, box_h, 4, p.menu_bg);
+        set_color(p.menu_border);
+        cairo_set_line_width(cr, 1);
+        rounded_rect(bx + 0.5, top + 0.5, bw - 1, box_h - 1, 4);
+        cairo_stroke(cr);
+        const int rows = std::min(int(list.size()), int(list_h / 30));
+        for (int i = 0; i < rows; ++i) {
+            const drives::Drive& d = list[size_t(i)];
+            double ry = top + 4 + i * 30;
+            if (i > 0 && list[size_t(i - 1)].kind != d.kind) fill_rect(bx + 8, ry, bw - 16, 1, p.divider);
+            if (m_drive_hover == i) fill_rect(bx + 1, ry, bw - 2, 30, p.menu_hover);
+            const std::string* dot = &p.exec_text;
+            switch (d.kind) {
+            case drives::Kind::Home:
+            case drives::Kind::Bookmark:
+                dot = &p.accent;
+                break;
+            case drives::Kind::Removable:
+                dot = &p.warn;
+                break;
+            case drives::Kind::Network:
+                dot = &p.link_text;
+                break;
+            case drives::Kind::Local:
+            case drives::Kind::Root:
+                dot = &p.exec_text;
+                break;
+            }
+            set_color(*dot);
+            cairo_arc(cr, bx + 14, ry + 15, 4, 0, 2 * kPi);
+            cairo_fill(cr);
+            std::string free = free_text(d, true);
+            double fw = 0;
+            if (!free.empty()) {
+                fw = text_width(free, 11);
+                draw_text_right(free, bx + bw - 10, ry + 15, 11, p.secondary);
+            }
+            double room = bw - 34 - (free.empty() ? 0 : fw + 10);
+            draw_text_clipped(d.label, bx + 26, ry + 15 - 6, room, 12.5, p.text);
+            draw_text_clipped(d.path, bx + 26, ry + 15 + 7, room, 11, p.dim);
+            add_hit(bx, ry, bw, 30, Hit::DriveItem, i, right, d.label);
+        }
+        return;
+    }
+
+    const bool hover = hovered(Hit::DrivePicker, 0, right);
+    fill_rounded(bx, by, bw, bh, 4, hover ? p.control_hover : p.control);
+    set_color(p.control_edge);
+    cairo_set_line_width(cr, 1);
+    rounded_rect(bx + 0.5, by + 0.5, bw - 1, bh - 1, 4);
+    cairo_stroke(cr);
+    const double cy = by + bh / 2;
+
+    std::string free;
+    if (const drives::Drive* d = drive_for_path(list, pane.path())) free = free_text(*d, false);
+    double fw = 0;
+    if (!free.empty()) {
+        fw = text_width(free, 11);
+        draw_text_right(free, bx + bw - 22, cy, 11, p.secondary);
+    }
+    std::string label = drives::label_for_path(pane.path());
+    if (label.empty()) label = pane.path();
+    draw_text_clipped(label, x + 20, cy, bw - 30 - (free.empty() ? 0 : fw + 10), 12.5, p.text, true);
+
+    set_color(p.secondary);
+    cairo_set_line_width(cr, 1.6);
+    double chx = bx + bw - 14;
+    cairo_move_to(cr, chx - 4, cy - 2);
+    cairo_line_to(cr, chx, cy + 2);
+    cairo_line_to(cr, chx + 4, cy - 2);
+    cairo_stroke(cr);
+    add_hit(bx, by, bw, bh, Hit::DrivePicker, 0, right);
+
+    // Path-edit button with a pencil.
+    const double ex = x + w - 40;
+    const bool editing = m_path_edit == side;
+    const bool ehover = hovered(Hit::PathEdit, 0, right);
+    fill_rounded(ex, by, 30, bh, 4, editing ? p.accent : ehover ? p.control_hover : p.control);
+    set_color(editing ? p.accent : p.control_edge);
+    cairo_set_line_width(cr, 1);
+    rounded_rect(ex + 0.5, by + 0.5, 29, bh - 1, 4);
+    cairo_stroke(cr);
+    {
+        const std::string& ink = editing ? std::string(kWhite) : p.secondary;
+        cairo_save(cr);
+        cairo_translate(cr, ex + 15, cy);
+        cairo_rotate(cr, -kPi / 4);
+        // Laid out along x: band at the back, body, pointed tip; centred on the button.
+        const double body = 8.4, half = 5.2 / 2, tip = 4.6, band = 1.4;
+        const double total = band + body + tip;
+        const double x0 = -total / 2;
+        set_color(ink, 0.55);
+        cairo_rectangle(cr, x0, -half, band, 2 * half);
+        cairo_fill(cr);
+        set_color(ink);
+        cairo_rectangle(cr, x0 + band + 0.4, -half, body - 0.4, 2 * half);
+        cairo_fill(cr);
+        cairo_move_to(cr, x0 + band + body, -half);
+        cairo_line_to(cr, x0 + total, 0);
+        cairo_line_to(cr, x0 + band + body, half);
+        cairo_close_path(cr);
+        cairo_fill(cr);
+        cairo_restore(cr);
+    }
+    add_hit(ex, by, 30, bh, Hit::PathEdit, 0, right);
+}
+
+void App::draw_search_bar(const Pane& pane, bool right, double x, double y, double w) {
+    const Palette& p = m_palette;
+    cairo_t* cr = m_cr;
+    if (!cr) return;
+    const int side = right ? 1 : 0;
+    const bool searching = m_search_pane == side;
+    fill_rect(x, y, w, 28, p.header);
+    const double bx = x + 10, by = y + 3, bw = w - 20, bh = 22;
+    const double cy = by + bh / 2;
+    if (searching) {
+        fill_rounded(bx, by, bw, bh, 4, p.pane);
+        set_color(p.accent);
+        cairo_set_line_width(cr, 1.5);
+        rounded_rect(bx + 0.75, by + 0.75, bw - 1.5, bh - 1.5, 4);
+    } else {
+        fill_rounded(bx, by, bw, bh, 4, p.control);
+        set_color(p.control_edge);
+        cairo_set_line_width(cr, 1);
+        rounded_rect(bx + 0.5, by + 0.5, bw - 1, bh - 1, 4);
+    }
+    cairo_stroke(cr);
+
+    // Magnifier.
+    set_color(searching ? p.accent : p.secondary);
+    cairo_set_line_width(cr, 1.6);
+    double mx = bx + 14 - 1.5, my = cy - 1.5;
+    cairo_arc(cr, mx, my, 4.2, 0, 2 * kPi);
+    cairo_stroke(cr);
+    cairo_move_to(cr, mx + 3, my + 3);
+    cairo_line_to(cr, mx + 6.5, my + 6.5);
+    cairo_stroke(cr);
+
+    const std::string& filter = pane.filter();
+    double text_end = bx + bw - 8;
+    if (!filter.empty()) {
+        // The parent row is not a match; count it on neither side.
+        const std::vector<FsEntry>& entries = pane.entries();
+        int parents = (!entries.empty() && is_parent(entries.front())) ? 1 : 0;
+        int shown = std::max(0, pane.count() - parents);
+        int total = std::max(0, pane.unfiltered_count() - parents);
+        std::string counts = fmt::count(shown) + " / " + fmt::count(total);
+        double cw = text_width(counts, 11);
+        draw_text_right(counts, bx + bw - 26, cy, 11, p.secondary);
+        text_end = bx + bw - 26 - cw - 8;
+    }
+    const bool clear = !filter.empty() || (searching && !m_search_buffer.empty());
+    add_hit(bx, by, bw - 22, bh, Hit::SearchBar, 0, right);
+    if (clear) {
+        double cx = bx + bw - 13;
+        set_color(hovered(Hit::SearchClear, 0, right) ? p.danger : p.secondary);
+        cairo_set_line_width(cr, 1.6);
+        cairo_move_to(cr, cx - 3.5, cy - 3.5);
+        cairo_line_to(cr, cx + 3.5, cy + 3.5);
+        cairo_move_to(cr, cx + 3.5, cy - 3.5);
+        cairo_line_to(cr, cx - 3.5, cy + 3.5);
+        cairo_stroke(cr);
+        add_hit(cx - 9, by, 18, bh, Hit::SearchClear, 0, right);
+        if (filter.empty()) text_end = cx - 12;
+    }
+
+    const double tx = bx + 26;
+    const double room = text_end - tx;
+    if (searching) {
+        size_t caret = std::min(m_search_caret, m_search_buffer.size());
+        double caret_w = text_width(m_search_buffer.substr(0, caret), 12.5);
+        double shift = std::max(0.0, caret_w - room + 2);
+        cairo_save(cr);
+        cairo_rectangle(cr, tx - 1, by, std::max(0.0, room + 2), bh);
+        cairo_clip(cr);
+        draw_text(m_search_buffer, tx - shift, cy, 12.5, p.text);
+        set_color(p.accent);
+        cairo_set_line_width(cr, 1.4);
+        cairo_move_to(cr, tx - shift + caret_w, by + 4);
+        cairo_line_to(cr, tx - shift + caret_w, by + bh - 4);
+        cairo_stroke(cr);
+        cairo_restore(cr);
+    } else if (!filter.empty()) {
+        draw_text_clipped(filter, tx, cy, room, 12.5, p.text);
+    } else {
+        draw_text_clipped(tr("search.hint"), tx, cy, room, 11, p.dim);
+    }
+}

@@ -1,0 +1,360 @@
+// The work between the panes: the bridge with its direction arrow and buttons, and the status bar.
+#include "ui/app.h"
+
+#include "base/format.h"
+#include "base/i18n.h"
+#include "ui/menu_model.h"
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+enum class Glyph {
+    CopyArrows,
+    MoveArrow,
+    PackArrow,
+    Refresh,
+    Plus,
+    Cross,
+    Bytes,
+    Terminal,
+    Magnifier,
+    Trash
+};
+
+// Filled (1) and outlined (0) cells of the bytes glyph, 3 rows of 4.
+constexpr std::array<std::array<int, 4>, 3> kFill = {{{1, 0, 1, 1}, {0, 1, 1, 0}, {1, 1, 0, 1}}};
+
+struct BridgeButton {
+    const char* label_key;
+    Glyph glyph;
+    App::Hit hit;
+    std::string colour;
+    bool enabled;
+    bool side_marker;
+};
+
+void set_rgba(cairo_t* cr, const std::string& colour, double alpha) {
+    Rgb c{};
+    if (!hex_to_rgb(colour, c)) c = Rgb{1, 0, 1};
+    cairo_set_source_rgba(cr, c.r, c.g, c.b, alpha);
+}
+
+// A horizontal arrow from `from` to `to` on line y: a shaft ending where the filled head begins.
+void arrow(cairo_t* cr, double from, double to, double y, double line, double head, double half) {
+    const double d = to >= from ? 1 : -1;
+    cairo_set_line_width(cr, line);
+    cairo_move_to(cr, from, y);
+    cairo_line_to(cr, to - d * head * 0.7, y);
+    cairo_stroke(cr);
+    cairo_move_to(cr, to, y);
+    cairo_line_to(cr, to - d * head, y - half);
+    cairo_line_to(cr, to - d * head, y + half);
+    cairo_close_path(cr);
+    cairo_fill(cr);
+}
+
+void draw_glyph(cairo_t* cr, Glyph glyph, double cx, double cy, double d, const std::string& colour,
+                double alpha) {
+    cairo_save(cr);
+    set_rgba(cr, colour, alpha);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+    switch (glyph) {
+    case Glyph::CopyArrows:
+        arrow(cr, cx - d * 13, cx + d * 13, cy - 5, 2.4, 7, 0.62 * 7);
+        arrow(cr, cx - d * 13, cx + d * 13, cy + 5, 2.4, 7, 0.62 * 7);
+        break;
+    case Glyph::MoveArrow:
+        arrow(cr, cx - d * 13, cx + d * 13, cy, 3.4, 9, 0.62 * 9);
+        break;
+    case Glyph::PackArrow: {
+        // An arrow running into an open-topped box with its lid lifted.
+        const double box_cx = cx + d * 7;
+        const double bx = box_cx - 4.5;
+        cairo_set_line_width(cr, 1.8);
+        cairo_move_to(cr, bx, cy - 4.5);
+        cairo_line_to(cr, bx, cy + 6.5);
+        cairo_line_to(cr, bx + 9, cy + 6.5);
+        cairo_line_to(cr, bx + 9, cy - 4.5);
+        cairo_stroke(cr);
+        cairo_move_to(cr, bx - 1, cy - 6.5);
+        cairo_line_to(cr, bx + 10, cy - 6.5);
+        cairo_stroke(cr);
+        arrow(cr, cx - d * 13, box_cx, cy + 1, 2, 5, 3.2);
+        break;
+    }
+    case Glyph::Refresh: {
+        cairo_set_line_width(cr, 2.4);
+        cairo_new_sub_path(cr);
+        cairo_arc(cr, cx, cy, 8.5, -kPi * 0.35, kPi * 1.45);
+        cairo_stroke(cr);
+        // Head at the open end of the arc, pointing along it.
+        const double a = -kPi * 0.35;
+        const double ex = cx + 8.5 * std::cos(a), ey = cy + 8.5 * std::sin(a);
+        cairo_move_to(cr, ex + 4.5, ey + 1.5);
+        cairo_line_to(cr, ex - 2.5, ey - 4.5);
+        cairo_line_to(cr, ex - 1.5, ey + 4.5);
+        cairo_close_path(cr);
+        cairo_fill(cr);
+        break;
+    }
+    case Glyph::Plus:
+        cairo_set_line_width(cr, 3);
+        cairo_move_to(cr, cx - 8, cy);
+        cairo_line_to(cr, cx + 8, cy);
+        cairo_move_to(cr, cx, cy - 8);
+        cairo_line_to(cr, cx, cy + 8);
+        cairo_stroke(cr);
+        break;
+    case Glyph::Cross:
+        cairo_set_line_width(cr, 3);
+        cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+        cairo_move_to(cr, cx - 7, cy - 7);
+        cairo_line_to(cr, cx + 7, cy + 7);
+        cairo_move_to(cr, cx + 7, cy - 7);
+        cairo_line_to(cr, cx - 7, cy + 7);
+        cairo_stroke(cr);
+        break;
+    case Glyph::Bytes: {
+        cairo_set_line_width(cr, 1);
+        const double w = 5, h = 3.4, dx = 6.5, dy = 6;
+        const double left = cx - (3 * dx + w) / 2, top = cy - (2 * dy + h) / 2;
+        for (int r = 0; r < 3; ++r) {
+            for (int c = 0; c < 4; ++c) {
+                const double x = left + c * dx, y = top + r * dy;
+                if (kFill[r][c]) {
+                    cairo_rectangle(cr, x, y, w, h);
+                    cairo_fill(cr);
+                } else {
+                    cairo_rectangle(cr, x + 0.5, y + 0.5, w - 1, h - 1);
+                    cairo_stroke(cr);
+                }
+            }
+        }
+        break;
+    }
+    case Glyph::Terminal: {
+        const double x = cx - 12, y = cy - 9, w = 24, h = 18, r = 3;
+        cairo_set_line_width(cr, 1.7);
+        cairo_new_sub_path(cr);
+        cairo_arc(cr, x + w - r, y + r, r, -kPi / 2, 0);
+        cairo_arc(cr, x + w - r, y + h - r, r, 0, kPi / 2);
+        cairo_arc(cr, x + r, y + h - r, r, kPi / 2, kPi);
+        cairo_arc(cr, x + r, y + r, r, kPi, 3 * kPi / 2);
+        cairo_close_path(cr);
+        cairo_stroke(cr);
+        cairo_move_to(cr, x + 5, cy - 4);
+        cairo_line_to(cr, x + 9.5, cy);
+        cairo_line_to(cr, x + 5, cy + 4);
+        cairo_stroke(cr);
+        cairo_move_to(cr, x + 11.5, cy + 4.5);
+        cairo_line_to(cr, x + 18, cy + 4.5);
+        cairo_stroke(cr);
+        break;
+    }
+    case Glyph::Magnifier:
+        cairo_set_line_width(cr, 1.6);
+        cairo_new_sub_path(cr);
+        cairo_arc(cr, cx - 2, cy - 2, 7, 0, 2 * kPi);
+        cairo_stroke(cr);
+        cairo_set_line_width(cr, 2.8);
+        cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+        cairo_move_to(cr, cx + 3.2, cy + 3.2);
+        cairo_line_to(cr, cx + 9, cy + 9);
+        cairo_stroke(cr);
+        break;
+    case Glyph::Trash:
+        cairo_set_line_width(cr, 1.7);
+        // Lid with its handle.
+        cairo_move_to(cr, cx - 8, cy - 6);
+        cairo_line_to(cr, cx + 8, cy - 6);
+        cairo_stroke(cr);
+        cairo_move_to(cr, cx - 2.5, cy - 6);
+        cairo_line_to(cr, cx - 2.5, cy - 8.5);
+        cairo_line_to(cr, cx + 2.5, cy - 8.5);
+        cairo_line_to(cr, cx + 2.5, cy - 6);
+        cairo_stroke(cr);
+        // Bin, narrowing to the bottom, with two inner lines.
+        cairo_move_to(cr, cx - 6.5, cy - 4);
+        cairo_line_to(cr, cx - 5.5, cy + 9);
+        cairo_line_to(cr, cx + 5.5, cy + 9);
+        cairo_line_to(cr, cx + 6.5, cy - 4);
+        cairo_stroke(cr);
+        cairo_set_line_width(cr, 1.3);
+        cairo_move_to(cr, cx - 2, cy - 1.5);
+        cairo_line_to(cr, cx - 2, cy + 6.5);
+        cairo_move_to(cr, cx + 2, cy - 1.5);
+        cairo_line_to(cr, cx + 2, cy + 6.5);
+        cairo_stroke(cr);
+        break;
+    }
+    cairo_restore(cr);
+}
+
+} // namespace
+
+void App::draw_bridge(double x, double y, double w, double h) {
+    if (!m_cr) return;
+    fill_rect(x, y, w, h, m_palette.window);
+    const bool busy = m_frame_copy.running || m_frame_bg.running;
+    // Transfers go from the active pane to the other one.
+    const bool to_right = !m_active_right;
+    const double d = to_right ? 1 : -1;
+
+    // Direction arrow, tinted from the source's end to the target's.
+    {
+        const double ay = y + 26;
+        const double tail = to_right ? x + 10 : x + w - 10;
+        const double tip = to_right ? x + w - 10 : x + 10;
+        Rgb src{}, dst{};
+        if (!hex_to_rgb(m_palette.source_tint, src)) src = Rgb{1, 0, 1};
+        if (!hex_to_rgb(m_palette.target_tint, dst)) dst = Rgb{1, 0, 1};
+        cairo_pattern_t* p = cairo_pattern_create_linear(tail, 0, tip, 0);
+        cairo_pattern_add_color_stop_rgb(p, 0, src.r, src.g, src.b);
+        cairo_pattern_add_color_stop_rgb(p, 1, dst.r, dst.g, dst.b);
+        cairo_set_source(m_cr, p);
+        cairo_set_line_width(m_cr, 4);
+        cairo_move_to(m_cr, tail, ay);
+        cairo_line_to(m_cr, tip - d * 0.7 * 12, ay);
+        cairo_stroke(m_cr);
+        cairo_move_to(m_cr, tip, ay);
+        cairo_line_to(m_cr, tip - d * 12, ay - 9);
+        cairo_line_to(m_cr, tip - d * 12, ay + 9);
+        cairo_close_path(m_cr);
+        cairo_fill(m_cr);
+        cairo_pattern_destroy(p);
+    }
+
+    const ActionTarget target = action_target();
+    auto enabled_now = [&](Action action) { return action_enabled_for(action, target, nullptr); };
+    std::vector<BridgeButton> buttons;
+    buttons.push_back({"bridge.copy", Glyph::CopyArrows, Hit::BridgeCopy, m_palette.target_tint,
+                       enabled_now(Action::CopyToOther), false});
+    buttons.push_back({"bridge.move", Glyph::MoveArrow, Hit::BridgeMove, m_palette.warn,
+                       enabled_now(Action::MoveToOther), false});
+    if (menu_model::action_supported(Action::PackToOther))
+        buttons.push_back({"bridge.pack", Glyph::PackArrow, Hit::BridgePack, m_palette.archive_text,
+                           enabled_now(Action::PackToOther), false});
+    buttons.push_back(
+        {"bridge.search", Glyph::Magnifier, Hit::BridgeSearch, m_palette.secondary, true, true});
+    buttons.push_back(
+        {"bridge.hex", Glyph::Bytes, Hit::BridgeHex, m_palette.accent, enabled_now(Action::ViewHex), true});
+    if (menu_model::action_supported(Action::OpenTerminal))
+        buttons.push_back(
+            {"bridge.terminal", Glyph::Terminal, Hit::BridgeTerminal, m_palette.exec_text, true, true});
+    buttons.push_back(
+        {"bridge.refresh", Glyph::Refresh, Hit::BridgeRefresh, m_palette.secondary, true, false});
+    buttons.push_back(
+        {"bridge.new_folder", Glyph::Plus, Hit::BridgeNewFolder, m_palette.exec_text, true, true});
+    buttons.push_back({"bridge.delete", Glyph::Cross, Hit::BridgeDelete, m_palette.danger,
+                       enabled_now(Action::Delete), true});
+    buttons.push_back({"nav.trash", Glyph::Trash, Hit::BridgeTrash, m_palette.secondary, true, true});
+
+    const double n = static_cast<double>(buttons.size());
+    const double room = h - 50;
+    double bh = 40, gap = 10;
+    const double total = 40 * n + 10 * (n - 1);
+    if (total > room) {
+        gap = std::max(4.0, room / total * 10);
+        bh = std::max(30.0, (room - gap * (n - 1)) / n);
+    }
+    const double column = bh * n + gap * (n - 1);
+    double by = y + 44 + std::max(0.0, (room - column) / 2);
+    const double bx = x + 6, bw = w - 12;
+    const std::string& marker = m_active_right ? m_palette.target_tint : m_palette.source_tint;
+
+    for (const BridgeButton& b : buttons) {
+        const bool enabled = b.enabled && !busy;
+        const bool hover = enabled && m_hover && m_hover->what == b.hit;
+        const double c = by + bh / 2;
+        if (!enabled) {
+            fill_rounded(bx, by, bw, bh, 4, m_palette.control, 0.4);
+            set_color(m_palette.control_edge, 0.35);
+            cairo_set_line_width(m_cr, 1);
+            rounded_rect(bx + 0.5, by + 0.5, bw - 1, bh - 1, 4);
+            cairo_stroke(m_cr);
+        } else {
+            fill_rounded(bx, by, bw, bh, 4, hover ? m_palette.control_hover : m_palette.control);
+            set_color(b.colour, 0.9);
+            const double lw = hover ? 2 : 1;
+            cairo_set_line_width(m_cr, lw);
+            rounded_rect(bx + lw / 2, by + lw / 2, bw - lw, bh - lw, 4);
+            cairo_stroke(m_cr);
+        }
+
+        const std::string label = tr(b.label_key);
+        const bool label_fits = text_width(label, 11) <= bw - 6;
+        const double gy = label_fits ? c - 7 : c;
+        draw_glyph(m_cr, b.glyph, bx + bw / 2, gy, d, enabled ? b.colour : m_palette.dim,
+                   enabled ? 0.9 : 0.5);
+        if (label_fits) {
+            const double lw = text_width(label, 11);
+            draw_text(label, bx + (bw - lw) / 2, c + 10, 11, enabled ? m_palette.secondary : m_palette.dim);
+        }
+
+        if (enabled && b.side_marker) {
+            // Which pane the button acts on: a bar on the edge facing it, with a chevron pointing there.
+            const double mx = m_active_right ? bx + bw - 3 - 3 : bx + 3;
+            fill_rect(mx, by + 2, 3, bh - 4, marker, 0.95);
+            const double tipx = m_active_right ? mx - 2 : mx + 3 + 2;
+            const double back = m_active_right ? tipx - 3 : tipx + 3;
+            set_color(marker, 0.95);
+            cairo_set_line_width(m_cr, 1.6);
+            cairo_move_to(m_cr, back, c - 3.5);
+            cairo_line_to(m_cr, tipx, c);
+            cairo_line_to(m_cr, back, c + 3.5);
+            cairo_stroke(m_cr);
+        }
+        if (enabled) add_hit(bx, by, bw, bh, b.hit, 0, to_right, label);
+        by += bh + gap;
+    }
+}
+
+void App::draw_status_bar(double y, double w) {
+    if (!m_cr) return;
+    constexpr double kH = 24;
+    fill_rect(0, y, w, kH, m_palette.bar);
+    fill_rect(0, y, w, 1, m_palette.divider);
+    const double mid = y + kH / 2;
+
+    const Pane& pane = m_active_right ? m_right : m_left;
+    const dir_lister::Listing& listing = pane.listing();
+    draw_text(trf("status.folder_summary", listing.dir_count, listing.file_count) + "  ·  " +
+                  fmt::bytes(listing.total_bytes),
+              10, mid, 11, m_palette.secondary);
+
+    auto centred_pill = [&](const std::string& text, double pill_alpha, double text_alpha) {
+        const double tw = text_width(text, 11, true);
+        const double px = (w - (tw + 16)) / 2;
+        fill_rounded(px, mid - 9, tw + 16, 18, 4, m_palette.ok_bg, pill_alpha);
+        draw_text(text, px + 8, mid, 11, m_palette.ok, true, false, text_alpha);
+    };
+
+    const double now = now_seconds();
+    if (m_flash_until > now) {
+        // Fades out over the last half second.
+        const double a = std::min(1.0, 2 * (m_flash_until - now));
+        centred_pill(m_flash_text, 0.9 * a, a);
+        return;
+    }
+    if (m_flash_until > 0) m_flash_until = 0;
+
+    if (pane.has_selection())
+        centred_pill(trf("status.selected", pane.selected_count()) + "  ·  " +
+                         fmt::bytes(pane.selected_bytes()),
+                     1.0, 1.0);
+
+    const std::string side = tr(m_active_right ? "status.right_active" : "status.left_active");
+    const double tw = text_width(side, 11, true);
+    const double px = w - 12 - (tw + 16);
+    fill_rounded(px, mid - 9, tw + 16, 18, 4, m_palette.source_bg);
+    draw_text(side, px + 8, mid, 11, m_palette.source_tint, true);
+}
