@@ -21,6 +21,22 @@ typedef struct _GdkEventAny GdkEventAny;
 
 class AppTestPeer;
 
+// The kinds of clickable regions and of dialogs, in the order of their fixed values. Each list makes both
+// the enumeration and its log names, so the two cannot drift apart.
+#define TAVRIN_HITS(X) \
+    X(None) X(MenuTitle) X(MenuItem) X(PaneRow) X(PaneBanner) X(PaneHeader) X(PaneHeaderMenu) X(PaneBackground) \
+    X(DrivePicker) X(DriveItem) X(PathSegment) X(PathBar) X(PathEdit) X(ResultDismiss) X(LogVThumb) \
+    X(LogHThumb) X(SearchBar) X(SearchClear) X(BridgeCopy) X(BridgeMove) X(BridgePack) X(BridgeRefresh) \
+    X(BridgeNewFolder) X(BridgeDelete) X(BridgeSearch) X(BridgeHex) X(BridgeTerminal) X(BridgeTrash) \
+    X(HexThumb) X(HexByte) X(HexFindField) X(OverlayResize) X(ColumnResize) X(PaneHScroll) X(ScrollThumb) \
+    X(Overlay) X(PackFormat) X(ProgressCancel) X(ErrorBanner) X(ListItem) X(BookmarkItem) X(RecentItem) \
+    X(PermBit)
+
+#define TAVRIN_OVERLAYS(X) \
+    X(None) X(About) X(Settings) X(Conflict) X(NewFolder) X(NewFile) X(ConfirmDelete) X(Pack) X(Properties) \
+    X(Errors) X(SelectPattern) X(GoToPath) X(Message) X(LanguagePicker) X(LogView) X(Bookmarks) X(FontPicker) \
+    X(BookmarkSide) X(UnpackSide) X(ArchiveView) X(HexView) X(Sandbox) X(Licenses)
+
 // The one application object: owns the window, the drawing area, both panes and all interface state.
 // Everything here runs on the GTK main thread.
 class App {
@@ -30,77 +46,17 @@ public:
     // ---- Rendering: frame, layout and hit regions (app_render.cpp) ----
     // Kinds of clickable regions. Values are fixed: hit_name() gives the log name of each.
     enum class Hit : int32_t {
-        None = 0,
-        MenuTitle,
-        MenuItem,
-        PaneRow,
-        PaneBanner,
-        PaneHeader,
-        PaneHeaderMenu,
-        PaneBackground,
-        DrivePicker,
-        DriveItem,
-        PathSegment,
-        PathBar,
-        PathEdit,
-        ResultDismiss,
-        LogVThumb,
-        LogHThumb,
-        SearchBar,
-        SearchClear,
-        BridgeCopy,
-        BridgeMove,
-        BridgePack,
-        BridgeRefresh,
-        BridgeNewFolder,
-        BridgeDelete,
-        BridgeSearch,
-        BridgeHex,
-        BridgeTerminal,
-        BridgeTrash,
-        HexThumb,
-        HexByte,
-        HexFindField,
-        OverlayResize,
-        ColumnResize,
-        PaneHScroll,
-        ScrollThumb,
-        Overlay,
-        PackFormat,
-        ProgressCancel,
-        ErrorBanner,
-        ListItem,
-        BookmarkItem,
-        RecentItem,
-        PermBit,
+#define X(name) name,
+        TAVRIN_HITS(X)
+#undef X
     };
     static const char* hit_name(Hit hit);
 
     // Which dialog is open. Values are fixed: overlay_name() gives the log name of each.
     enum class Overlay : int32_t {
-        None = 0,
-        About,
-        Settings,
-        Conflict,
-        NewFolder,
-        NewFile,
-        ConfirmDelete,
-        Pack,
-        Properties,
-        Errors,
-        SelectPattern,
-        GoToPath,
-        Message,
-        LanguagePicker,
-        LogView,
-        Bookmarks,
-        FontPicker,
-        BookmarkSide,
-        UnpackSide,
-        ArchiveView,
-        HexView,
-        Sandbox,
-        Licenses,
+#define X(name) name,
+        TAVRIN_OVERLAYS(X)
+#undef X
     };
     static const char* overlay_name(Overlay overlay);
 

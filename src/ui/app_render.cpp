@@ -27,25 +27,10 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-const char* const kHitNames[] = {
-    "None",           "MenuTitle",      "MenuItem",       "PaneRow",       "PaneBanner",      "PaneHeader",
-    "PaneHeaderMenu", "PaneBackground", "DrivePicker",    "DriveItem",     "PathSegment",     "PathBar",
-    "PathEdit",       "ResultDismiss",  "LogVThumb",      "LogHThumb",     "SearchBar",       "SearchClear",
-    "BridgeCopy",     "BridgeMove",     "BridgePack",     "BridgeRefresh", "BridgeNewFolder", "BridgeDelete",
-    "BridgeSearch",   "BridgeHex",      "BridgeTerminal", "BridgeTrash",   "HexThumb",        "HexByte",
-    "HexFindField",   "OverlayResize",  "ColumnResize",   "PaneHScroll",   "ScrollThumb",     "Overlay",
-    "PackFormat",     "ProgressCancel", "ErrorBanner",    "ListItem",      "BookmarkItem",    "RecentItem",
-    "PermBit",
-};
-static_assert(std::size(kHitNames) == size_t(App::Hit::PermBit) + 1);
-
-const char* const kOverlayNames[] = {
-    "None",          "About",          "Settings",   "Conflict",  "NewFolder",     "NewFile",
-    "ConfirmDelete", "Pack",           "Properties", "Errors",    "SelectPattern", "GoToPath",
-    "Message",       "LanguagePicker", "LogView",    "Bookmarks", "FontPicker",    "BookmarkSide",
-    "UnpackSide",    "ArchiveView",    "HexView",    "Sandbox",   "Licenses",
-};
-static_assert(std::size(kOverlayNames) == size_t(App::Overlay::Licenses) + 1);
+#define X(name) #name,
+const char* const kHitNames[] = {TAVRIN_HITS(X)};
+const char* const kOverlayNames[] = {TAVRIN_OVERLAYS(X)};
+#undef X
 
 // Shaping text is the dearest part of a frame, and consecutive frames draw nearly the same texts (the same
 // rows, labels and cells). So every text keeps its shaped layout for a while: a two-generation cache that
