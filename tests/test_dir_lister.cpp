@@ -1,4 +1,5 @@
 #include "fs/dir_lister.h"
+#include "fs/fs_ops.h"
 
 #include "child.h"
 #include "temp_dir.h"

@@ -1,6 +1,5 @@
 #include "engine/drives.h"
 
-#include "fs/dir_lister.h"
 #include "fs/fs_ops.h"
 #include "base/i18n.h"
 #include "base/logger.h"

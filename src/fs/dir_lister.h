@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/value_types.h"
 #include "fs/fs_entry.h"
 
 #include <cstdint>
@@ -8,26 +9,6 @@
 #include <vector>
 
 namespace dir_lister {
-
-// One pane's order. Values are fixed: the settings file stores the key by name.
-enum class SortKey : int32_t {
-    Name = 0,
-    Size = 1,
-    Modified = 2,
-    Kind = 3,
-    Permissions = 4,
-    Owner = 5,
-    Created = 6,
-    Group = 7,
-};
-
-struct SortOrder {
-    SortKey key = SortKey::Name;
-    bool ascending = true;
-    bool dirs_first = true;
-
-    bool operator==(const SortOrder&) const = default;
-};
 
 // The result of reading one folder.
 struct Listing {
@@ -63,28 +44,3 @@ std::string user_name(uint32_t uid);
 std::string group_name(uint32_t gid);
 
 } // namespace dir_lister
-
-namespace fsops {
-
-// One entry of a raw listing: what the copy engine and the recursive walks need, without owner names.
-struct RawEntry {
-    std::string name;    // exactly as the directory stream gives it (not sanitised)
-    bool is_dir = false; // not following links
-    bool is_symlink = false;
-    bool is_special = false; // FIFO, device, socket or any other non-regular, non-directory, non-link file
-    int64_t size = 0;        // lstat size
-    uint64_t inode = 0;
-    uint64_t device = 0;
-    uint32_t nlink = 1;
-};
-
-struct RawListing {
-    std::vector<RawEntry> entries; // stream order, hidden names included
-    std::string error;             // "<path>: <system text>"; empty on success
-};
-
-// Lists a folder without sorting or sanitising. Opening failures give no entries; a failure part-way keeps
-// what was read and sets error, so a walk never mistakes a partial list for the whole folder.
-RawListing list_dir_raw(const std::string& path);
-
-} // namespace fsops

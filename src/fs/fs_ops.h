@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Thin layer over the Linux file-system calls. Operations that can fail return "" on success or a
 // ready-to-show message "<path>: <system error text>"; the errno behind the last such message is kept
@@ -130,5 +131,26 @@ int cpu_cores();
 int recommended_threads(const std::string& source, const std::string& target, int configured);
 // The automatic choice for a bottleneck class on a machine with `cores` cores.
 int threads_for(DeviceClass bottleneck, int cores);
+
+// One entry of a raw listing: what the copy engine and the recursive walks need, without owner names.
+struct RawEntry {
+    std::string name;    // exactly as the directory stream gives it (not sanitised)
+    bool is_dir = false; // not following links
+    bool is_symlink = false;
+    bool is_special = false; // FIFO, device, socket or any other non-regular, non-directory, non-link file
+    int64_t size = 0;        // lstat size
+    uint64_t inode = 0;
+    uint64_t device = 0;
+    uint32_t nlink = 1;
+};
+
+struct RawListing {
+    std::vector<RawEntry> entries; // stream order, hidden names included
+    std::string error;             // "<path>: <system text>"; empty on success
+};
+
+// Lists a folder without sorting or sanitising. Opening failures give no entries; a failure part-way keeps
+// what was read and sets error, so a walk never mistakes a partial list for the whole folder.
+RawListing list_dir_raw(const std::string& path);
 
 } // namespace fsops

@@ -131,12 +131,16 @@ std::unique_ptr<DIR, int (*)(DIR*)> open_dir_nofollow(const std::string& path) {
     return {d, ::closedir};
 }
 
+bool is_dot_name(const char* n) {
+    return n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0));
+}
+
 // The names of a folder, read completely before the caller descends, so that a deep tree never holds
 // more than one directory descriptor open.
 std::vector<std::string> entry_names(DIR* d) {
     std::vector<std::string> names;
     while (struct dirent* e = ::readdir(d)) {
-        if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
+        if (is_dot_name(e->d_name)) continue;
         names.emplace_back(e->d_name);
     }
     return names;
@@ -773,5 +777,63 @@ int cpu_cores() {
     if (count <= 0) count = static_cast<int>(::sysconf(_SC_NPROCESSORS_ONLN));
     return count > 0 ? count : 1;
 }
+
+RawListing list_dir_raw(const std::string& path) {
+    RawListing out;
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
+    if (!dir) {
+        const int err = errno;
+        out.error = path + ": " + strerror(err);
+        return out;
+    }
+    const int dfd = dirfd(dir.get());
+    // readdir returns null both at the end and on failure; only errno tells them apart.
+    for (errno = 0; dirent* d = ::readdir(dir.get()); errno = 0) {
+        if (is_dot_name(d->d_name)) continue;
+        RawEntry& e = out.entries.emplace_back();
+        e.name = d->d_name;
+        struct stat sb;
+        switch (d->d_type) {
+        case DT_FIFO:
+        case DT_CHR:
+        case DT_BLK:
+        case DT_SOCK:
+            e.is_special = true;
+            break;
+        case DT_DIR:
+            e.is_dir = true;
+            break;
+        case DT_LNK:
+            e.is_symlink = true;
+            break;
+        case DT_REG:
+            if (fstatat(dfd, d->d_name, &sb, AT_SYMLINK_NOFOLLOW) == 0) {
+                e.size = sb.st_size;
+                e.inode = sb.st_ino;
+                e.device = sb.st_dev;
+                e.nlink = static_cast<uint32_t>(sb.st_nlink);
+            }
+            break;
+        default:
+            // File systems that leave the type open. A regular file gets its identity as above, so that
+            // hard links are recognised the same way on every file system.
+            if (fstatat(dfd, d->d_name, &sb, AT_SYMLINK_NOFOLLOW) == 0) {
+                e.size = sb.st_size;
+                e.is_dir = S_ISDIR(sb.st_mode);
+                e.is_symlink = S_ISLNK(sb.st_mode);
+                e.is_special = !e.is_dir && !e.is_symlink && !S_ISREG(sb.st_mode);
+                if (S_ISREG(sb.st_mode)) {
+                    e.inode = sb.st_ino;
+                    e.device = sb.st_dev;
+                    e.nlink = static_cast<uint32_t>(sb.st_nlink);
+                }
+            }
+            break;
+        }
+    }
+    if (const int err = errno; err != 0) out.error = path + ": " + strerror(err);
+    return out;
+}
+
 
 } // namespace fsops
