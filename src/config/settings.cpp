@@ -7,44 +7,26 @@
 
 #include <array>
 #include <cstdlib>
-#include <sys/stat.h>
 
 namespace {
 
 using copy_engine::ConflictAction;
 using dir_lister::SortKey;
 
-struct ConflictName {
-    ConflictAction action;
-    const char* name;
-};
-
-constexpr std::array<ConflictName, 6> kConflictNames = {{
-    {ConflictAction::Ask, "ask"},
-    {ConflictAction::Overwrite, "overwrite"},
-    {ConflictAction::Skip, "skip"},
-    {ConflictAction::RenameNew, "rename_new"},
-    {ConflictAction::RenameExisting, "rename_existing"},
-    {ConflictAction::OverwriteIfNewer, "overwrite_if_newer"},
-}};
-
 // Indexed by SortKey value.
 constexpr std::array<const char*, 8> kSortKeyNames = {"name",        "size",  "modified", "kind",
                                                       "permissions", "owner", "created",  "group"};
 
+// The stored default is a standing rule; Cancel is none, so it is stored and read back as "ask", the safe
+// default, as is a name the engine does not know.
 const char* conflict_name(ConflictAction action) {
-    for (const auto& entry : kConflictNames) {
-        if (entry.action == action) return entry.name;
-    }
-    // Cancel (or anything else) is no standing rule; asking is the safe default.
-    return "ask";
+    return action == ConflictAction::Cancel ? "ask" : copy_engine::conflict_action_name(action);
 }
 
 ConflictAction conflict_from_name(const std::string& name) {
-    for (const auto& entry : kConflictNames) {
-        if (name == entry.name) return entry.action;
-    }
-    return ConflictAction::Ask;
+    ConflictAction action = ConflictAction::Ask;
+    if (!copy_engine::parse_conflict_action(name, action) || action == ConflictAction::Cancel) return ConflictAction::Ask;
+    return action;
 }
 
 const char* sort_key_name(SortKey key) {
@@ -105,47 +87,6 @@ private:
 
     std::string m_text;
 };
-
-std::string serialize(const Settings& s) {
-    Writer w;
-    w.string("language", s.language);
-    w.string("theme", s.theme);
-    w.integer("thread_count", s.thread_count);
-    w.boolean("show_hidden", s.show_hidden);
-    w.string("default_conflict", conflict_name(s.default_conflict));
-    w.boolean("confirm_delete", s.confirm_delete);
-    w.boolean("delete_to_trash", s.delete_to_trash);
-    w.string("left_path", s.left_path);
-    w.string("right_path", s.right_path);
-    w.string("left_sort_key", sort_key_name(s.left_sort.key));
-    w.boolean("left_sort_asc", s.left_sort.ascending);
-    w.string("right_sort_key", sort_key_name(s.right_sort.key));
-    w.boolean("right_sort_asc", s.right_sort.ascending);
-    w.boolean("show_size", s.show_size);
-    w.boolean("show_type", s.show_type);
-    w.boolean("show_modified", s.show_modified);
-    w.boolean("show_created", s.show_created);
-    w.boolean("show_permissions", s.show_permissions);
-    w.boolean("show_owner", s.show_owner);
-    w.boolean("show_group", s.show_group);
-    w.string("font_family", s.font_family);
-    w.integer("font_scale", s.font_scale);
-    w.string("archive_format", s.archive_format);
-    w.integer("archive_view_w", s.archive_view_w);
-    w.integer("archive_view_h", s.archive_view_h);
-    w.integer("hex_view_w", s.hex_view_w);
-    w.integer("hex_view_h", s.hex_view_h);
-    w.boolean("sandbox_notice_hidden", s.sandbox_notice_hidden);
-    w.integer("col_w_name", s.col_w_name);
-    w.integer("col_w_size", s.col_w_size);
-    w.integer("col_w_type", s.col_w_type);
-    w.integer("col_w_modified", s.col_w_modified);
-    w.integer("col_w_created", s.col_w_created);
-    w.integer("col_w_permissions", s.col_w_permissions);
-    w.integer("col_w_owner", s.col_w_owner);
-    w.integer("col_w_group", s.col_w_group);
-    return w.finish();
-}
 
 // A tolerant key-by-key scan of the file text rather than a JSON parser: the program writes the file in
 // one fixed layout, and a hand-edited file that keeps roughly to it still loads.
@@ -217,11 +158,6 @@ int clamped(long value, long lo, long hi) {
     return static_cast<int>(value < lo ? lo : value > hi ? hi : value);
 }
 
-bool is_existing_dir(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 bool known_language(const std::string& code) {
     if (code == "auto") return true;
     for (const auto& language : I18n::available()) {
@@ -239,67 +175,129 @@ bool usable_font_family(const std::string& family) {
     return true;
 }
 
-void read_bool(const Reader& r, const char* key, bool& field) {
-    if (const auto value = r.boolean(key)) field = *value;
-}
+// The kinds of the field list in settings.h: each writes its value and reads it back, keeping only what it
+// accepts. Most keep the current value when the file has nothing usable; paths, sort orders and sizes
+// reset the field, since a stale folder or size is worse than the default.
+struct Flag {
+    using type = bool;
+    static void write(Writer& w, const char* key, bool value) { w.boolean(key, value); }
+    static void read(const Reader& r, const char* key, bool& field) {
+        if (const auto value = r.boolean(key)) field = *value;
+    }
+};
 
-void read_path(const Reader& r, const char* key, std::string& field) {
-    std::string value = r.string(key);
-    field = (!value.empty() && value[0] == '/' && is_existing_dir(value)) ? std::move(value) : std::string();
-}
+struct Language {
+    using type = std::string;
+    static void write(Writer& w, const char* key, const std::string& value) { w.string(key, value); }
+    static void read(const Reader& r, const char* key, std::string& field) {
+        if (std::string value = r.string(key); known_language(value)) field = std::move(value);
+    }
+};
 
-void read_sort(const Reader& r, const char* key_name, const char* asc_name, dir_lister::SortOrder& field) {
-    field.key = sort_key_from_name(r.string(key_name));
-    field.ascending = r.boolean(asc_name).value_or(true);
-}
+struct Theme {
+    using type = std::string;
+    static void write(Writer& w, const char* key, const std::string& value) { w.string(key, value); }
+    static void read(const Reader& r, const char* key, std::string& field) {
+        if (std::string value = r.string(key); value == "auto" || value == "light" || value == "dark")
+            field = std::move(value);
+    }
+};
+
+struct ThreadCount {
+    using type = int;
+    static void write(Writer& w, const char* key, int value) { w.integer(key, value); }
+    static void read(const Reader& r, const char* key, int& field) {
+        if (const auto value = r.integer(key)) field = clamped(*value, 0, 16);
+    }
+};
+
+struct Conflict {
+    using type = ConflictAction;
+    static void write(Writer& w, const char* key, ConflictAction value) { w.string(key, conflict_name(value)); }
+    static void read(const Reader& r, const char* key, ConflictAction& field) {
+        if (const std::string value = r.string(key); !value.empty()) field = conflict_from_name(value);
+    }
+};
+
+struct FolderPath {
+    using type = std::string;
+    static void write(Writer& w, const char* key, const std::string& value) { w.string(key, value); }
+    static void read(const Reader& r, const char* key, std::string& field) {
+        std::string value = r.string(key);
+        const bool usable = !value.empty() && value[0] == '/' && fsops::stat_path(value).is_dir;
+        field = usable ? std::move(value) : std::string();
+    }
+};
+
+// Only key and direction are stored; folders always come first.
+struct Sort {
+    using type = dir_lister::SortOrder;
+    static void write(Writer& w, const char* key, const dir_lister::SortOrder& value) {
+        w.string((std::string(key) + "_key").c_str(), sort_key_name(value.key));
+        w.boolean((std::string(key) + "_asc").c_str(), value.ascending);
+    }
+    static void read(const Reader& r, const char* key, dir_lister::SortOrder& field) {
+        field.key = sort_key_from_name(r.string((std::string(key) + "_key").c_str()));
+        field.ascending = r.boolean((std::string(key) + "_asc").c_str()).value_or(true);
+    }
+};
+
+struct FontFamily {
+    using type = std::string;
+    static void write(Writer& w, const char* key, const std::string& value) { w.string(key, value); }
+    static void read(const Reader& r, const char* key, std::string& field) {
+        if (std::string value = r.string(key); usable_font_family(value)) field = std::move(value);
+    }
+};
+
+struct FontScale {
+    using type = int;
+    static void write(Writer& w, const char* key, int value) { w.integer(key, value); }
+    static void read(const Reader& r, const char* key, int& field) {
+        if (const auto value = r.integer(key)) field = clamped(*value, 70, 200);
+    }
+};
+
+struct ArchiveFormat {
+    using type = std::string;
+    static void write(Writer& w, const char* key, const std::string& value) { w.string(key, value); }
+    static void read(const Reader& r, const char* key, std::string& field) {
+        if (std::string value = r.string(key); archive_ops::format_from_label(value)) field = std::move(value);
+    }
+};
 
 // Overlay and column sizes: a value outside the range means "default size" rather than a broken layout.
-void read_size(const Reader& r, const char* key, long lo, long hi, int& field) {
-    const auto value = r.integer(key);
-    field = (value && *value >= lo && *value <= hi) ? static_cast<int>(*value) : 0;
+template <long Lo, long Hi> struct Size {
+    using type = int;
+    static void write(Writer& w, const char* key, int value) { w.integer(key, value); }
+    static void read(const Reader& r, const char* key, int& field) {
+        const auto value = r.integer(key);
+        field = (value && *value >= Lo && *value <= Hi) ? static_cast<int>(*value) : 0;
+    }
+};
+using OverlaySize = Size<201, 19999>;
+using ColumnWidth = Size<40, 900>;
+
+// A record made from the list alone: a field of Settings that the list misses changes the size.
+struct ListedFields {
+#define X(name, kind) kind::type name;
+    TAVRIN_SETTINGS_FIELDS(X)
+#undef X
+};
+static_assert(sizeof(ListedFields) == sizeof(Settings), "a field of Settings is missing from TAVRIN_SETTINGS_FIELDS");
+
+std::string serialize(const Settings& s) {
+    Writer w;
+#define X(name, kind) kind::write(w, #name, s.name);
+    TAVRIN_SETTINGS_FIELDS(X)
+#undef X
+    return w.finish();
 }
 
 void apply(const Reader& r, Settings& s) {
-    if (std::string language = r.string("language"); known_language(language)) s.language = language;
-    if (std::string theme = r.string("theme"); theme == "auto" || theme == "light" || theme == "dark") {
-        s.theme = theme;
-    }
-    if (const auto threads = r.integer("thread_count")) s.thread_count = clamped(*threads, 0, 16);
-    read_bool(r, "show_hidden", s.show_hidden);
-    if (const std::string conflict = r.string("default_conflict"); !conflict.empty()) {
-        s.default_conflict = conflict_from_name(conflict);
-    }
-    read_bool(r, "confirm_delete", s.confirm_delete);
-    read_bool(r, "delete_to_trash", s.delete_to_trash);
-    read_path(r, "left_path", s.left_path);
-    read_path(r, "right_path", s.right_path);
-    read_sort(r, "left_sort_key", "left_sort_asc", s.left_sort);
-    read_sort(r, "right_sort_key", "right_sort_asc", s.right_sort);
-    read_bool(r, "show_size", s.show_size);
-    read_bool(r, "show_type", s.show_type);
-    read_bool(r, "show_modified", s.show_modified);
-    read_bool(r, "show_created", s.show_created);
-    read_bool(r, "show_permissions", s.show_permissions);
-    read_bool(r, "show_owner", s.show_owner);
-    read_bool(r, "show_group", s.show_group);
-    if (std::string family = r.string("font_family"); usable_font_family(family)) s.font_family = family;
-    if (const auto scale = r.integer("font_scale")) s.font_scale = clamped(*scale, 70, 200);
-    if (std::string format = r.string("archive_format"); archive_ops::format_from_label(format)) {
-        s.archive_format = format;
-    }
-    read_size(r, "archive_view_w", 201, 19999, s.archive_view_w);
-    read_size(r, "archive_view_h", 201, 19999, s.archive_view_h);
-    read_size(r, "hex_view_w", 201, 19999, s.hex_view_w);
-    read_size(r, "hex_view_h", 201, 19999, s.hex_view_h);
-    read_bool(r, "sandbox_notice_hidden", s.sandbox_notice_hidden);
-    read_size(r, "col_w_name", 40, 900, s.col_w_name);
-    read_size(r, "col_w_size", 40, 900, s.col_w_size);
-    read_size(r, "col_w_type", 40, 900, s.col_w_type);
-    read_size(r, "col_w_modified", 40, 900, s.col_w_modified);
-    read_size(r, "col_w_created", 40, 900, s.col_w_created);
-    read_size(r, "col_w_permissions", 40, 900, s.col_w_permissions);
-    read_size(r, "col_w_owner", 40, 900, s.col_w_owner);
-    read_size(r, "col_w_group", 40, 900, s.col_w_group);
+#define X(name, kind) kind::read(r, #name, s.name);
+    TAVRIN_SETTINGS_FIELDS(X)
+#undef X
 }
 
 // Works for const and mutable records alike.
@@ -343,9 +341,10 @@ void SettingsStore::load() {
 }
 
 bool SettingsStore::save() const {
-    // Settings change only on user actions, so syncing is cheap and keeps a power cut right after the
-    // rename from leaving an empty file behind.
-    return fsops::write_file_replacing(path(), serialize(m_settings), true).empty();
+    // Written within a tick of every folder change, on the interface thread: no fsync, which on a slow or
+    // network home would stall the window each time. The temporary file and the rename already keep a
+    // crash of the program from leaving a half-written file, as for the geometry and recent stores.
+    return fsops::write_file_replacing(path(), serialize(m_settings), false).empty();
 }
 
 bool column_enabled(const Settings& settings, ColumnId id) {

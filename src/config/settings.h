@@ -1,8 +1,7 @@
 #pragma once
 
 #include "base/actions.h"
-#include "engine/copy_engine.h"
-#include "fs/dir_lister.h"
+#include "base/value_types.h"
 
 #include <cstdint>
 #include <optional>
@@ -59,6 +58,22 @@ struct Settings {
     bool operator==(const Settings&) const = default;
 };
 
+// Every field of Settings once, in the order of the file, with the kind of value it holds. The file key is
+// the field's name (a sort order is stored as "<name>_key" and "<name>_asc"); the kind says how the value
+// is written and which values are accepted when it is read back. Writing, reading and the check that no
+// field is missing are all made from this list.
+#define TAVRIN_SETTINGS_FIELDS(X) \
+    X(language, Language) X(theme, Theme) X(thread_count, ThreadCount) X(show_hidden, Flag) \
+    X(default_conflict, Conflict) X(confirm_delete, Flag) X(delete_to_trash, Flag) X(left_path, FolderPath) \
+    X(right_path, FolderPath) X(left_sort, Sort) X(right_sort, Sort) X(show_size, Flag) X(show_type, Flag) \
+    X(show_modified, Flag) X(show_created, Flag) X(show_permissions, Flag) X(show_owner, Flag) \
+    X(show_group, Flag) X(font_family, FontFamily) X(font_scale, FontScale) X(archive_format, ArchiveFormat) \
+    X(archive_view_w, OverlaySize) X(archive_view_h, OverlaySize) X(hex_view_w, OverlaySize) \
+    X(hex_view_h, OverlaySize) X(sandbox_notice_hidden, Flag) X(col_w_name, ColumnWidth) \
+    X(col_w_size, ColumnWidth) X(col_w_type, ColumnWidth) X(col_w_modified, ColumnWidth) \
+    X(col_w_created, ColumnWidth) X(col_w_permissions, ColumnWidth) X(col_w_owner, ColumnWidth) \
+    X(col_w_group, ColumnWidth)
+
 // The optional columns.
 enum class ColumnId : int32_t {
     Size = 0,
@@ -85,7 +100,7 @@ public:
     void load();
 
     // Writes the whole record to path() + ".tmp" and renames it over path(), so the file on disk is always
-    // either the old or the new one. False when nothing was replaced (no message: an unwritable
+    // either the old or the new one (unsynced: a power cut may lose the latest change). False when nothing was replaced (no message: an unwritable
     // configuration directory is not worth bothering the user about).
     bool save() const;
 

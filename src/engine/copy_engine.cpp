@@ -1,6 +1,5 @@
 #include "engine/copy_engine.h"
 
-#include "fs/dir_lister.h"
 #include "fs/fs_ops.h"
 #include "base/logger.h"
 #include "base/strutil.h"
@@ -118,37 +117,6 @@ bool is_inside(const std::string& inner, const std::string& outer) {
 }
 
 } // namespace
-
-const char* conflict_action_name(ConflictAction action) {
-    switch (action) {
-    case ConflictAction::Ask:
-        return "ask";
-    case ConflictAction::Overwrite:
-        return "overwrite";
-    case ConflictAction::Skip:
-        return "skip";
-    case ConflictAction::RenameNew:
-        return "rename_new";
-    case ConflictAction::RenameExisting:
-        return "rename_existing";
-    case ConflictAction::OverwriteIfNewer:
-        return "overwrite_if_newer";
-    case ConflictAction::Cancel:
-        return "cancel";
-    }
-    return "ask";
-}
-
-bool parse_conflict_action(const std::string& text, ConflictAction& out) {
-    for (int v = 0; v <= static_cast<int>(ConflictAction::Cancel); ++v) {
-        auto a = static_cast<ConflictAction>(v);
-        if (text == conflict_action_name(a)) {
-            out = a;
-            return true;
-        }
-    }
-    return false;
-}
 
 double smooth_rate(double previous, double instant) {
     return previous > 0 ? 0.4 * instant + 0.6 * previous : instant;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/value_types.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -14,28 +16,6 @@
 #include <vector>
 
 namespace copy_engine {
-
-// What to do when a target already exists; the settings store keeps the user's default.
-enum class ConflictAction : int32_t {
-    Ask = 0,
-    Overwrite = 1,
-    Skip = 2,
-    RenameNew = 3,
-    RenameExisting = 4,
-    OverwriteIfNewer = 5,
-    Cancel = 6,
-};
-
-enum class Operation : int32_t {
-    Copy = 0,
-    Move = 1,
-};
-
-// Lower-case names ("ask", "overwrite", "skip", "rename_new", "rename_existing", "overwrite_if_newer",
-// "cancel") used by the command-line tool and its conflict protocol.
-const char* conflict_action_name(ConflictAction action);
-// False when the text names no action.
-bool parse_conflict_action(const std::string& text, ConflictAction& out);
 
 // The open conflict question; `pending` is false when there is none.
 struct ConflictRequest {
