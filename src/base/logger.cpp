@@ -1,5 +1,6 @@
 #include "base/logger.h"
 
+#include "base/clock.h"
 #include "base/paths.h"
 
 #include <chrono>
@@ -12,10 +13,6 @@
 namespace {
 
 thread_local std::string t_thread_name = "-";
-
-double steady_seconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 // A format that vsnprintf rejects is logged as the format itself. Most messages fit the stack buffer, so
 // they are formatted in one pass; longer ones are formatted again into a string of the measured length.

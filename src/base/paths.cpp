@@ -1,6 +1,7 @@
 #include "base/paths.h"
 
 #include "base/strutil.h"
+#include "base/version.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -20,7 +21,7 @@ constexpr const char* kFlatpakInfo = "/.flatpak-info";
 constexpr const char* kSelfExe = "/proc/self/exe";
 constexpr const char* kMedia[] = {"/media/", "/mnt/", "/run/media/"};
 constexpr const char* kMediaBare[] = {"/media", "/mnt", "/run/media"};
-constexpr const char* kProductName = "Tavrin";
+constexpr const char* kProductName = version::kProduct;
 
 // The reentrant look-ups: these functions may run on any thread, and getpwuid's static buffer is shared.
 struct PasswdRecord {

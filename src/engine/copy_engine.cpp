@@ -1,8 +1,9 @@
 #include "engine/copy_engine.h"
 
-#include "fs/fs_ops.h"
+#include "base/clock.h"
 #include "base/logger.h"
 #include "base/strutil.h"
+#include "fs/fs_ops.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -31,12 +32,6 @@ constexpr const char* kTimedOut = "timed out — the source or target stopped re
 constexpr const char* kCancelledUnresponsive = "cancelled — the drive was not responding";
 constexpr const char* kNotRegular = "not a regular file (pipe, socket or device)";
 constexpr const char* kChangedWhileMoved = "changed while it was being moved — the source was kept";
-
-double now_seconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
 
 void empty_signal_handler(int) {}
 
@@ -209,7 +204,7 @@ bool Engine::start(std::vector<std::string> sources, const std::string& target_d
     m_bytes_done = 0;
     m_retried = 0;
     m_cloned = 0;
-    double now = now_seconds();
+    double now = steady_seconds();
     m_start_time = now;
     m_end_time = 0;
     {
@@ -885,7 +880,7 @@ void Engine::finish_transfer() {
         ::utimensat(AT_FDCWD, it->target.c_str(), times, AT_SYMLINK_NOFOLLOW);
     }
 
-    double end = now_seconds();
+    double end = steady_seconds();
     m_end_time = end;
     double elapsed = end - m_start_time.load();
     int64_t bytes = m_bytes_done.load();
@@ -917,7 +912,7 @@ bool Engine::wait_finished(int timeout_ms) {
 
 void Engine::note_slot_progress(int slot) {
     if (slot < 0 || static_cast<size_t>(slot) >= m_slot_count) return;
-    m_slot_last_progress[static_cast<size_t>(slot)] = now_seconds();
+    m_slot_last_progress[static_cast<size_t>(slot)] = steady_seconds();
 }
 
 void Engine::set_current(int slot, const std::string& path) {
@@ -933,7 +928,7 @@ std::string Engine::watchdog_tick() {
         std::lock_guard lk(m_mutex);
         current = m_current;
     }
-    const double now = now_seconds();
+    const double now = steady_seconds();
     const double report = m_report_after.load();
     const double kill = m_kill_after.load();
     std::string path;
@@ -1018,7 +1013,7 @@ Progress Engine::snapshot() const {
     }
     const double start = m_start_time.load();
     const double end = m_end_time.load();
-    const double now = now_seconds();
+    const double now = steady_seconds();
     if (start > 0) p.elapsed_seconds = (end > 0 ? end : now) - start;
 
     std::lock_guard lk(m_rate_mutex);

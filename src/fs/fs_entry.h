@@ -39,6 +39,8 @@ struct FsEntry {
 
     // Dir and SymlinkDir; the parent row is not counted, callers test for it separately.
     bool is_dir_like() const;
+    // is_dir_like() or the parent row: everything that opens as a folder.
+    bool is_folder_like() const { return is_dir_like() || kind == Kind::Parent; }
     // Symlink, SymlinkDir and BrokenSymlink.
     bool is_symlink() const;
 };

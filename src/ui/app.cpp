@@ -1,17 +1,18 @@
 #include "ui/app.h"
 
-#include "engine/bg_task.h"
-#include "engine/copy_engine.h"
-#include "ui/desktop_theme.h"
-#include "engine/drives.h"
-#include "fs/fs_ops.h"
 #include "base/i18n.h"
 #include "base/logger.h"
 #include "base/paths.h"
+#include "base/strutil.h"
+#include "base/version.h"
 #include "config/recent.h"
 #include "config/settings.h"
-#include "base/strutil.h"
 #include "config/window_manager.h"
+#include "engine/bg_task.h"
+#include "engine/copy_engine.h"
+#include "engine/drives.h"
+#include "fs/fs_ops.h"
+#include "ui/desktop_theme.h"
 
 #include <glib-unix.h>
 #include <gtk/gtk.h>
@@ -27,15 +28,11 @@
 
 namespace {
 
-constexpr const char* kProduct = "Tavrin";
-constexpr const char* kVersion = "1.0.5";
-constexpr const char* kBuild = "1162";
+using version::kBuild;
+using version::kProduct;
+using version::kVersion;
 constexpr int kMinWidth = 1000;
 constexpr int kMinHeight = 700;
-
-bool same_order(const dir_lister::SortOrder& a, const dir_lister::SortOrder& b) {
-    return a.key == b.key && a.ascending == b.ascending && a.dirs_first == b.dirs_first;
-}
 
 // Work area of a monitor, or its full geometry when the work area is degenerate.
 GdkRectangle monitor_area(GdkMonitor* mon) {
@@ -49,11 +46,6 @@ GdkRectangle monitor_area(GdkMonitor* mon) {
 
 App::App() = default;
 App::~App() = default;
-
-double App::now_seconds() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
 
 void App::parse_args(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
@@ -187,8 +179,7 @@ void App::save_state_if_changed() {
         if (!pane.error().empty() && (code == EACCES || code == EPERM))
             Log::instance().warnf("permission denied: %s", pane.path().c_str());
     }
-    if (changed || !same_order(m_left.sort_order(), m_saved_left_sort) ||
-        !same_order(m_right.sort_order(), m_saved_right_sort))
+    if (changed || m_left.sort_order() != m_saved_left_sort || m_right.sort_order() != m_saved_right_sort)
         save_state();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/actions.h"
+#include "base/clock.h"
 #include "engine/bg_task.h"
 #include "engine/copy_engine.h"
 #include "fs/dir_lister.h"
@@ -130,7 +131,7 @@ public:
     void request_redraw();
     void flash_status(const std::string& text);
     void flash_panes();
-    static double now_seconds();
+    static double now_seconds() { return steady_seconds(); }
 
     Pane& active_pane() { return m_active_right ? m_right : m_left; }
     Pane& other_pane() { return m_active_right ? m_left : m_right; }

@@ -7,11 +7,6 @@
 
 namespace {
 
-bool is_folder_like(const FsEntry& entry) {
-    return entry.kind == FsEntry::Kind::Dir || entry.kind == FsEntry::Kind::SymlinkDir ||
-           entry.kind == FsEntry::Kind::Parent;
-}
-
 bool refuse(std::string* why, const char* reason) {
     if (why) *why = reason;
     return false;
@@ -65,7 +60,7 @@ bool App::action_enabled_for(Action action, const ActionTarget& target, std::str
         return target.has_selection ? true : refuse(why, kNothingSelected);
     case Action::ViewHex:
         if (n != 1) return refuse(why, kNeedExactlyOne);
-        return !is_folder_like(*target.entries[0]) ? true : refuse(why, "ein Ordner hat keine Bytes");
+        return !target.entries[0]->is_folder_like() ? true : refuse(why, "ein Ordner hat keine Bytes");
     default:
         return true;
     }

@@ -2,16 +2,18 @@
 // bar with their recent-folder and bookmark sections, the pane context menu and the column menu.
 #include "ui/app.h"
 
-#include "engine/archive_ops.h"
-#include "config/bookmarks.h"
 #include "base/format.h"
-#include "fs/fs_entry.h"
 #include "base/i18n.h"
-#include "ui/menu_model.h"
 #include "base/paths.h"
+#include "base/scope.h"
+#include "base/strutil.h"
+#include "base/version.h"
+#include "config/bookmarks.h"
 #include "config/recent.h"
 #include "config/settings.h"
-#include "base/strutil.h"
+#include "engine/archive_ops.h"
+#include "fs/fs_entry.h"
+#include "ui/menu_model.h"
 
 #include <cairo.h>
 
@@ -27,7 +29,6 @@ constexpr double kMenuBarH = 30;
 constexpr double kRowH = 26;
 constexpr double kSepH = 7;
 constexpr double kHeaderH = 64;
-constexpr const char* kVersion = "1.0.5";
 constexpr const char* kWhite = "#FFFFFF";
 constexpr const char* kBlack = "#000000";
 
@@ -46,22 +47,6 @@ constexpr std::array<Lane, 3> kLanes = {{
     {0.52, 190, 14, 9, 0.30},
     {0.74, 150, 9.5, 6, 0.16},
 }};
-
-// Clears a flag on every way out of a scope.
-struct FlagReset {
-    bool& flag;
-    ~FlagReset() { flag = false; }
-};
-
-bool is_folder_like(const FsEntry& e) {
-    return e.kind == FsEntry::Kind::Dir || e.kind == FsEntry::Kind::SymlinkDir ||
-           e.kind == FsEntry::Kind::Parent;
-}
-
-bool is_link(const FsEntry& e) {
-    return e.kind == FsEntry::Kind::Symlink || e.kind == FsEntry::Kind::SymlinkDir ||
-           e.kind == FsEntry::Kind::BrokenSymlink;
-}
 
 // Whether a checkable row is on right now.
 bool item_checked(const menu_model::Item& item) {
@@ -96,8 +81,8 @@ menu_model::ContextInfo App::context_info(bool right) const {
     info.selection_count = static_cast<int>(entries.size());
     if (!entries.empty()) {
         const FsEntry& first = *entries.front();
-        info.is_dir = is_folder_like(first);
-        info.is_link = is_link(first);
+        info.is_dir = first.is_folder_like();
+        info.is_link = first.is_symlink();
         info.is_archive = archive_ops::is_archive_name(first.name);
     }
     return info;
@@ -510,7 +495,7 @@ void App::draw_header(double y, double w) {
         fill_rounded(bx, mid - 9, tw + 14, 18, 4, m_palette.danger, 0.92);
         draw_text(badge, bx + 7, mid, 11, kWhite, true);
     } else {
-        draw_text_right(std::string("v") + kVersion, right, mid, 11, kWhite);
+        draw_text_right(std::string("v") + version::kVersion, right, mid, 11, kWhite);
     }
 
     fill_rect(0, y + h - 1, w, 1, m_palette.dark ? "#000000" : "#0B1524", 0.5);

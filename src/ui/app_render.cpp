@@ -1,12 +1,13 @@
 // The frame cycle, the screen layout, the hit list and the drawing primitives every other drawing file uses.
-#include "ui/app.h"
+#include "base/scope.h"
 
-#include "engine/bg_task.h"
-#include "engine/copy_engine.h"
 #include "base/i18n.h"
 #include "base/logger.h"
-#include "config/settings.h"
 #include "base/strutil.h"
+#include "config/settings.h"
+#include "engine/bg_task.h"
+#include "engine/copy_engine.h"
+#include "ui/app.h"
 
 #include <gtk/gtk.h>
 #include <pango/pangocairo.h>
@@ -207,12 +208,6 @@ double ms_since_process_start() {
     const double now_ms = double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1e6;
     return now_ms - double(start_ticks) * 1000.0 / double(hz);
 }
-
-// Clears a flag on every way out of a scope.
-struct FlagReset {
-    bool& flag;
-    ~FlagReset() { flag = false; }
-};
 
 } // namespace
 

@@ -1,7 +1,8 @@
 #include "ui/crash_handler.h"
 
-#include "ui/desktop_theme.h"
 #include "base/logger.h"
+#include "base/version.h"
+#include "ui/desktop_theme.h"
 #include "ui/theme.h"
 
 #include <gtk/gtk.h>
@@ -31,9 +32,9 @@ extern char** environ;
 
 namespace {
 
-constexpr const char* kProgram = "Tavrin";
-constexpr const char* kVersion = "1.0.5";
-constexpr const char* kBuild = "1162";
+constexpr const char* kProgram = version::kProduct;
+using version::kBuild;
+using version::kVersion;
 constexpr const char* kReportName = "Tavrin_crash.txt";
 constexpr const char* kNoticeOption = "--crash-notice=";
 constexpr int kSignals[] = {SIGSEGV, SIGABRT, SIGFPE, SIGBUS, SIGILL, SIGTRAP};
