@@ -59,8 +59,10 @@ void save() {
     for (const auto& bookmark : g_list)
         content += bookmark.name + '\t' + bookmark.path + '\n';
     // The file is either the old list or the new one. Bookmarks change rarely and are precious, so the
-    // data is synced before the rename.
-    fsops::write_file_replacing(file_path(), content, true);
+    // data is synced before the rename. A failure keeps the list in memory for this run; the log says why
+    // it will be gone after the next start.
+    if (const std::string error = fsops::write_file_replacing(file_path(), content, true); !error.empty())
+        Log::instance().warnf("bookmarks: not saved: %s", error.c_str());
 }
 
 const std::vector<Bookmark>& all() {

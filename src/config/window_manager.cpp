@@ -73,6 +73,6 @@ void WindowManager::save(int x, int y, int width, int height, bool maximized) co
 
     // Written on every configure event, so no fsync here: the rename alone keeps a crash of the program
     // from leaving a half-written file, and losing the last move on a power cut costs nothing. A failure
-    // only loses the geometry, so it is not reported.
-    fsops::write_file_replacing(path(), std::string(text, static_cast<size_t>(len)), false);
+    // only loses the geometry, and this runs on every configure event, so it is not reported.
+    static_cast<void>(fsops::write_file_replacing(path(), std::string(text, static_cast<size_t>(len)), false));
 }

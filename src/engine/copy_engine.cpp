@@ -865,8 +865,10 @@ void Engine::finish_transfer() {
             std::lock_guard lk(m_mutex);
             dirs = m_move_dirs;
         }
+        // A folder that still holds a skipped or failed entry stays, and that entry is already on the
+        // failure list; a folder that merely cannot be removed leaves nothing lost either.
         for (const std::string& d : dirs)
-            fsops::remove_dir(d);
+            static_cast<void>(fsops::remove_dir(d));
     }
     std::vector<MadeDir> made;
     {

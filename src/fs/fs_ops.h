@@ -35,34 +35,34 @@ Stat stat_path(const std::string& path);
 bool exists(const std::string& path);
 
 // An existing directory counts as success.
-std::string make_dir(const std::string& path, uint32_t perm);
+[[nodiscard]] std::string make_dir(const std::string& path, uint32_t perm);
 // Creates every missing level of an absolute path.
-std::string make_dirs(const std::string& path, uint32_t perm);
-std::string remove_file(const std::string& path);
-std::string remove_dir(const std::string& path);
+[[nodiscard]] std::string make_dirs(const std::string& path, uint32_t perm);
+[[nodiscard]] std::string remove_file(const std::string& path);
+[[nodiscard]] std::string remove_dir(const std::string& path);
 // Removes a tree without following links; goes on past failures and returns the first message.
 // on_removed runs once for every file, link and folder actually removed.
-std::string remove_recursive(const std::string& path, const std::function<void()>& on_removed = {});
-std::string rename_path(const std::string& from, const std::string& to);
+[[nodiscard]] std::string remove_recursive(const std::string& path, const std::function<void()>& on_removed = {});
+[[nodiscard]] std::string rename_path(const std::string& from, const std::string& to);
 // True when `from` and the folder that is to hold `to` are on different devices, or either is unknown.
 bool rename_would_cross_device(const std::string& from, const std::string& to);
-std::string make_symlink(const std::string& target, const std::string& link_path);
-std::string make_hardlink(const std::string& existing, const std::string& link_path);
-std::string read_link(const std::string& path, std::string& target_out);
+[[nodiscard]] std::string make_symlink(const std::string& target, const std::string& link_path);
+[[nodiscard]] std::string make_hardlink(const std::string& existing, const std::string& link_path);
+[[nodiscard]] std::string read_link(const std::string& path, std::string& target_out);
 
 // The whole content of a file into content_out (left alone on failure, so an unreadable file is not
 // mistaken for an empty one).
-std::string read_file(const std::string& path, std::string& content_out);
+[[nodiscard]] std::string read_file(const std::string& path, std::string& content_out);
 // Writes content to path + ".tmp" and renames it over path, so path holds either the old content or
 // the new, never a mix. With `sync` the data reaches the disk before the rename (a power cut then cannot
 // leave an empty file). On failure the old file is untouched and no ".tmp" stays behind.
-std::string write_file_replacing(const std::string& path, const std::string& content, bool sync);
+[[nodiscard]] std::string write_file_replacing(const std::string& path, const std::string& content, bool sync);
 
 // Whatever is at link_path (a file or a link, not a folder) is replaced in one step by the new link: the
 // link is made under a temporary name beside it and renamed over, so the old entry stays until the new
 // one exists.
-std::string replace_with_symlink(const std::string& target, const std::string& link_path);
-std::string replace_with_hardlink(const std::string& existing, const std::string& link_path);
+[[nodiscard]] std::string replace_with_symlink(const std::string& target, const std::string& link_path);
+[[nodiscard]] std::string replace_with_hardlink(const std::string& existing, const std::string& link_path);
 
 // Bytes available to an unprivileged user, -1 when unknown.
 int64_t free_space(const std::string& path);
@@ -102,10 +102,10 @@ inline constexpr const char* kCopyCancelled = "cancelled";
 // the file at fault. An existing file (or link) at `to` is replaced atomically: it stays untouched
 // unless the new copy is complete. No partial file remains after a failure or a cancel.
 // When `cloned` is given it tells whether the data was cloned.
-std::string copy_file(const std::string& from, const std::string& to, const CopyProgress& progress = {},
+[[nodiscard]] std::string copy_file(const std::string& from, const std::string& to, const CopyProgress& progress = {},
                       bool* cloned = nullptr);
 // The clone step alone, with the same atomic replacement; "" on success, else a message.
-std::string clone_file(const std::string& from, const std::string& to);
+[[nodiscard]] std::string clone_file(const std::string& from, const std::string& to);
 
 // Storage classes, slowest to fastest by rank: Rotational, Unknown, Ssd, Network, Nvme, Memory.
 enum class DeviceClass : int32_t {
