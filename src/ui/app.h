@@ -6,6 +6,7 @@
 #include "engine/copy_engine.h"
 #include "fs/dir_lister.h"
 #include "ui/menu_model.h"
+#include "ui/painter.h"
 #include "ui/pane.h"
 #include "ui/theme.h"
 
@@ -200,6 +201,8 @@ private:
     double m_reload_flash_until = 0;
 
     // ---- Rendering (app_render.cpp, app_panes.cpp) ----
+    // Draws on the frame's context; inside a frame only, a painter over nothing otherwise.
+    Painter painter() const { return Painter(m_cr); }
     // Drawing primitives; colours are palette strings. They work only while m_cr is set (inside a frame).
     void set_color(const std::string& colour, double alpha = 1.0);
     void fill_rect(double x, double y, double w, double h, const std::string& colour, double alpha = 1.0);

@@ -14,24 +14,6 @@
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-
-enum class Glyph {
-    CopyArrows,
-    MoveArrow,
-    PackArrow,
-    Refresh,
-    Plus,
-    Cross,
-    Bytes,
-    Terminal,
-    Magnifier,
-    Trash
-};
-
-// Filled (1) and outlined (0) cells of the bytes glyph, 3 rows of 4.
-constexpr std::array<std::array<int, 4>, 3> kFill = {{{1, 0, 1, 1}, {0, 1, 1, 0}, {1, 1, 0, 1}}};
-
 struct BridgeButton {
     const char* label_key;
     Glyph glyph;
@@ -40,164 +22,6 @@ struct BridgeButton {
     bool enabled;
     bool side_marker;
 };
-
-void set_rgba(cairo_t* cr, const std::string& colour, double alpha) {
-    Rgb c{};
-    if (!hex_to_rgb(colour, c)) c = Rgb{1, 0, 1};
-    cairo_set_source_rgba(cr, c.r, c.g, c.b, alpha);
-}
-
-// A horizontal arrow from `from` to `to` on line y: a shaft ending where the filled head begins.
-void arrow(cairo_t* cr, double from, double to, double y, double line, double head, double half) {
-    const double d = to >= from ? 1 : -1;
-    cairo_set_line_width(cr, line);
-    cairo_move_to(cr, from, y);
-    cairo_line_to(cr, to - d * head * 0.7, y);
-    cairo_stroke(cr);
-    cairo_move_to(cr, to, y);
-    cairo_line_to(cr, to - d * head, y - half);
-    cairo_line_to(cr, to - d * head, y + half);
-    cairo_close_path(cr);
-    cairo_fill(cr);
-}
-
-void draw_glyph(cairo_t* cr, Glyph glyph, double cx, double cy, double d, const std::string& colour,
-                double alpha) {
-    cairo_save(cr);
-    set_rgba(cr, colour, alpha);
-    cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
-    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-    switch (glyph) {
-    case Glyph::CopyArrows:
-        arrow(cr, cx - d * 13, cx + d * 13, cy - 5, 2.4, 7, 0.62 * 7);
-        arrow(cr, cx - d * 13, cx + d * 13, cy + 5, 2.4, 7, 0.62 * 7);
-        break;
-    case Glyph::MoveArrow:
-        arrow(cr, cx - d * 13, cx + d * 13, cy, 3.4, 9, 0.62 * 9);
-        break;
-    case Glyph::PackArrow: {
-        // An arrow running into an open-topped box with its lid lifted.
-        const double box_cx = cx + d * 7;
-        const double bx = box_cx - 4.5;
-        cairo_set_line_width(cr, 1.8);
-        cairo_move_to(cr, bx, cy - 4.5);
-        cairo_line_to(cr, bx, cy + 6.5);
-        cairo_line_to(cr, bx + 9, cy + 6.5);
-        cairo_line_to(cr, bx + 9, cy - 4.5);
-        cairo_stroke(cr);
-        cairo_move_to(cr, bx - 1, cy - 6.5);
-        cairo_line_to(cr, bx + 10, cy - 6.5);
-        cairo_stroke(cr);
-        arrow(cr, cx - d * 13, box_cx, cy + 1, 2, 5, 3.2);
-        break;
-    }
-    case Glyph::Refresh: {
-        cairo_set_line_width(cr, 2.4);
-        cairo_new_sub_path(cr);
-        cairo_arc(cr, cx, cy, 8.5, -kPi * 0.35, kPi * 1.45);
-        cairo_stroke(cr);
-        // Head at the open end of the arc, pointing along it.
-        const double a = -kPi * 0.35;
-        const double ex = cx + 8.5 * std::cos(a), ey = cy + 8.5 * std::sin(a);
-        cairo_move_to(cr, ex + 4.5, ey + 1.5);
-        cairo_line_to(cr, ex - 2.5, ey - 4.5);
-        cairo_line_to(cr, ex - 1.5, ey + 4.5);
-        cairo_close_path(cr);
-        cairo_fill(cr);
-        break;
-    }
-    case Glyph::Plus:
-        cairo_set_line_width(cr, 3);
-        cairo_move_to(cr, cx - 8, cy);
-        cairo_line_to(cr, cx + 8, cy);
-        cairo_move_to(cr, cx, cy - 8);
-        cairo_line_to(cr, cx, cy + 8);
-        cairo_stroke(cr);
-        break;
-    case Glyph::Cross:
-        cairo_set_line_width(cr, 3);
-        cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
-        cairo_move_to(cr, cx - 7, cy - 7);
-        cairo_line_to(cr, cx + 7, cy + 7);
-        cairo_move_to(cr, cx + 7, cy - 7);
-        cairo_line_to(cr, cx - 7, cy + 7);
-        cairo_stroke(cr);
-        break;
-    case Glyph::Bytes: {
-        cairo_set_line_width(cr, 1);
-        const double w = 5, h = 3.4, dx = 6.5, dy = 6;
-        const double left = cx - (3 * dx + w) / 2, top = cy - (2 * dy + h) / 2;
-        for (int r = 0; r < 3; ++r) {
-            for (int c = 0; c < 4; ++c) {
-                const double x = left + c * dx, y = top + r * dy;
-                if (kFill[r][c]) {
-                    cairo_rectangle(cr, x, y, w, h);
-                    cairo_fill(cr);
-                } else {
-                    cairo_rectangle(cr, x + 0.5, y + 0.5, w - 1, h - 1);
-                    cairo_stroke(cr);
-                }
-            }
-        }
-        break;
-    }
-    case Glyph::Terminal: {
-        const double x = cx - 12, y = cy - 9, w = 24, h = 18, r = 3;
-        cairo_set_line_width(cr, 1.7);
-        cairo_new_sub_path(cr);
-        cairo_arc(cr, x + w - r, y + r, r, -kPi / 2, 0);
-        cairo_arc(cr, x + w - r, y + h - r, r, 0, kPi / 2);
-        cairo_arc(cr, x + r, y + h - r, r, kPi / 2, kPi);
-        cairo_arc(cr, x + r, y + r, r, kPi, 3 * kPi / 2);
-        cairo_close_path(cr);
-        cairo_stroke(cr);
-        cairo_move_to(cr, x + 5, cy - 4);
-        cairo_line_to(cr, x + 9.5, cy);
-        cairo_line_to(cr, x + 5, cy + 4);
-        cairo_stroke(cr);
-        cairo_move_to(cr, x + 11.5, cy + 4.5);
-        cairo_line_to(cr, x + 18, cy + 4.5);
-        cairo_stroke(cr);
-        break;
-    }
-    case Glyph::Magnifier:
-        cairo_set_line_width(cr, 1.6);
-        cairo_new_sub_path(cr);
-        cairo_arc(cr, cx - 2, cy - 2, 7, 0, 2 * kPi);
-        cairo_stroke(cr);
-        cairo_set_line_width(cr, 2.8);
-        cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
-        cairo_move_to(cr, cx + 3.2, cy + 3.2);
-        cairo_line_to(cr, cx + 9, cy + 9);
-        cairo_stroke(cr);
-        break;
-    case Glyph::Trash:
-        cairo_set_line_width(cr, 1.7);
-        // Lid with its handle.
-        cairo_move_to(cr, cx - 8, cy - 6);
-        cairo_line_to(cr, cx + 8, cy - 6);
-        cairo_stroke(cr);
-        cairo_move_to(cr, cx - 2.5, cy - 6);
-        cairo_line_to(cr, cx - 2.5, cy - 8.5);
-        cairo_line_to(cr, cx + 2.5, cy - 8.5);
-        cairo_line_to(cr, cx + 2.5, cy - 6);
-        cairo_stroke(cr);
-        // Bin, narrowing to the bottom, with two inner lines.
-        cairo_move_to(cr, cx - 6.5, cy - 4);
-        cairo_line_to(cr, cx - 5.5, cy + 9);
-        cairo_line_to(cr, cx + 5.5, cy + 9);
-        cairo_line_to(cr, cx + 6.5, cy - 4);
-        cairo_stroke(cr);
-        cairo_set_line_width(cr, 1.3);
-        cairo_move_to(cr, cx - 2, cy - 1.5);
-        cairo_line_to(cr, cx - 2, cy + 6.5);
-        cairo_move_to(cr, cx + 2, cy - 1.5);
-        cairo_line_to(cr, cx + 2, cy + 6.5);
-        cairo_stroke(cr);
-        break;
-    }
-    cairo_restore(cr);
-}
 
 } // namespace
 
@@ -293,8 +117,7 @@ void App::draw_bridge(double x, double y, double w, double h) {
         const std::string label = tr(b.label_key);
         const bool label_fits = text_width(label, 11) <= bw - 6;
         const double gy = label_fits ? c - 7 : c;
-        draw_glyph(m_cr, b.glyph, bx + bw / 2, gy, d, enabled ? b.colour : m_palette.dim,
-                   enabled ? 0.9 : 0.5);
+        painter().glyph(b.glyph, bx + bw / 2, gy, d, enabled ? b.colour : m_palette.dim, enabled ? 0.9 : 0.5);
         if (label_fits) {
             const double lw = text_width(label, 11);
             draw_text(label, bx + (bw - lw) / 2, c + 10, 11, enabled ? m_palette.secondary : m_palette.dim);

@@ -1,186 +1,30 @@
-// The frame cycle, the screen layout, the hit list and the drawing primitives every other drawing file uses.
+// The frame cycle, the screen layout and the hit list.
 #include "base/scope.h"
 
-#include "base/i18n.h"
 #include "base/logger.h"
-#include "base/strutil.h"
 #include "config/settings.h"
 #include "engine/bg_task.h"
 #include "engine/copy_engine.h"
 #include "ui/app.h"
+#include "ui/painter.h"
 
 #include <gtk/gtk.h>
-#include <pango/pangocairo.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <map>
 #include <sstream>
-#include <tuple>
-#include <unordered_map>
 
 #include <unistd.h>
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-
 #define X(name) #name,
 const char* const kHitNames[] = {TAVRIN_HITS(X)};
 const char* const kOverlayNames[] = {TAVRIN_OVERLAYS(X)};
 #undef X
-
-// Shaping text is the dearest part of a frame, and consecutive frames draw nearly the same texts (the same
-// rows, labels and cells). So every text keeps its shaped layout for a while: a two-generation cache that
-// drops the older generation whenever the newer one is full, which holds the texts of the last frame or two
-// and bounds memory. All layouts share one pango context; it is brought up to date with the cairo context
-// (surface font options and transformation) whenever a frame or another context comes along, and pango
-// re-lays out cached layouts by itself when that changed anything.
-struct LayoutKey {
-    std::string text;
-    const PangoFontDescription* font = nullptr;
-    int width = -1; // pango units; -1 when not ellipsized
-
-    bool operator==(const LayoutKey&) const = default;
-};
-
-struct LayoutKeyHash {
-    size_t operator()(const LayoutKey& k) const {
-        size_t h = std::hash<std::string>()(k.text);
-        h ^= std::hash<const void*>()(k.font) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
-        h ^= std::hash<int>()(k.width) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
-        return h;
-    }
-};
-
-using LayoutMap = std::unordered_map<LayoutKey, PangoLayout*, LayoutKeyHash>;
-
-constexpr size_t kLayoutsPerGeneration = 1500;
-constexpr size_t kMaxFonts = 256;
-
-void release_all(LayoutMap& map) {
-    for (auto& [key, layout] : map)
-        g_object_unref(layout);
-    map.clear();
-}
-
-struct TextCache {
-    PangoContext* context = nullptr;
-    cairo_t* cr = nullptr; // the context `context` was last updated for
-    LayoutMap current, previous;
-    // Font descriptions by (family, size in pango units, bold): layouts are keyed by these pointers.
-    std::map<std::tuple<std::string, int, bool>, PangoFontDescription*> fonts;
-
-    void drop_layouts() {
-        release_all(current);
-        release_all(previous);
-    }
-    ~TextCache() {
-        drop_layouts();
-        for (auto& [key, desc] : fonts)
-            pango_font_description_free(desc);
-        if (context) g_object_unref(context);
-    }
-};
-
-TextCache& text_cache() {
-    static TextCache cache;
-    return cache;
-}
-
-// Attached to the cairo context the pango context was updated for: a new context that happens to get the
-// old one's address must not be taken for it.
-cairo_user_data_key_t g_context_key;
-
-void on_context_destroyed(void*) {
-    text_cache().cr = nullptr;
-}
-
-// Brings the shared pango context in line with `cr` (font options, scale).
-void refresh_text_context(cairo_t* cr) {
-    TextCache& tc = text_cache();
-    if (!tc.context) tc.context = pango_font_map_create_context(pango_cairo_font_map_get_default());
-    pango_cairo_update_context(cr, tc.context);
-    if (tc.cr != cr) {
-        tc.cr = cr;
-        cairo_set_user_data(cr, &g_context_key, &tc, &on_context_destroyed);
-    }
-}
-
-const PangoFontDescription* font_for(const std::string& family, double size, bool bold) {
-    TextCache& tc = text_cache();
-    int units = int(std::lround(size * PANGO_SCALE));
-    auto key = std::make_tuple(family, units, bold);
-    auto it = tc.fonts.find(key);
-    if (it != tc.fonts.end()) return it->second;
-    if (tc.fonts.size() >= kMaxFonts) {
-        // Layouts are keyed by description pointers; they go together.
-        tc.drop_layouts();
-        for (auto& [k, desc] : tc.fonts)
-            pango_font_description_free(desc);
-        tc.fonts.clear();
-    }
-    PangoFontDescription* desc = pango_font_description_new();
-    pango_font_description_set_family(desc, family.c_str());
-    pango_font_description_set_absolute_size(desc, units);
-    if (bold) pango_font_description_set_weight(desc, PANGO_WEIGHT_BOLD);
-    tc.fonts.emplace(key, desc);
-    return desc;
-}
-
-// The shaped layout of one text in one font, ellipsized at the end to `width` layout units when width > 0.
-PangoLayout* layout_for(cairo_t* cr, const std::string& text, double size, bool bold, bool mono,
-                        double width = -1) {
-    TextCache& tc = text_cache();
-    if (tc.cr != cr || !tc.context) refresh_text_context(cr);
-    std::string family;
-    if (mono) {
-        family = I18n::mono_font_family();
-    } else {
-        family = SettingsStore::instance().get().font_family;
-        if (family.empty()) family = I18n::instance().ui_font_family();
-    }
-    LayoutKey key{text, font_for(family, size, bold), width > 0 ? int(width * PANGO_SCALE) : -1};
-    if (auto it = tc.current.find(key); it != tc.current.end()) return it->second;
-    if (auto it = tc.previous.find(key); it != tc.previous.end()) {
-        PangoLayout* layout = it->second;
-        tc.previous.erase(it);
-        tc.current.emplace(std::move(key), layout);
-        return layout;
-    }
-    PangoLayout* layout = pango_layout_new(tc.context);
-    // A file name may hold a line break; show it as a glyph on the one line a row has.
-    pango_layout_set_single_paragraph_mode(layout, TRUE);
-    pango_layout_set_font_description(layout, key.font);
-    // Names are sanitised when listed, but nothing that reaches the screen may carry invalid UTF-8:
-    // pango would complain and draw boxes.
-    if (su::is_valid_utf8(text)) {
-        pango_layout_set_text(layout, text.data(), int(text.size()));
-    } else {
-        std::string clean = su::sanitize_utf8(text);
-        pango_layout_set_text(layout, clean.data(), int(clean.size()));
-    }
-    if (key.width > 0) {
-        pango_layout_set_width(layout, key.width);
-        pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
-    }
-    if (tc.current.size() >= kLayoutsPerGeneration) {
-        release_all(tc.previous);
-        tc.previous.swap(tc.current);
-    }
-    tc.current.emplace(std::move(key), layout);
-    return layout;
-}
-
-void layout_size(PangoLayout* layout, double& w, double& h) {
-    int pw = 0, ph = 0;
-    pango_layout_get_size(layout, &pw, &ph);
-    w = double(pw) / PANGO_SCALE;
-    h = double(ph) / PANGO_SCALE;
-}
 
 // Milliseconds since this process was started, from the kernel's start time of the process (clock ticks
 // since boot, on the boot-time clock); -1 when it cannot be read. Tick resolution (10 ms) is plenty for a
@@ -304,7 +148,7 @@ void App::draw_all(cairo_t* cr, int width, int height) {
     m_hits.clear();
     m_cr = cr;
     // Text must be shaped for this context's scale and font options.
-    refresh_text_context(cr);
+    Painter::prepare_text(cr);
     m_layout = compute_layout(width / m_ui_scale, height / m_ui_scale);
     draw_all(cr);
     cairo_restore(cr);
@@ -313,19 +157,17 @@ void App::draw_all(cairo_t* cr, int width, int height) {
 
 void App::draw_all(cairo_t*) {
     const Layout& l = m_layout;
+    Painter pt = painter();
     if (l.pane_h > 0 && l.left_w > 0 && l.right_w > 0) {
         // The panes paint their whole rectangles opaquely; leaving them out of the window fill spares
         // most of a full-screen fill per frame and gives the same pixels.
-        set_color(m_palette.window);
-        cairo_rectangle(m_cr, 0, 0, l.width, l.height);
-        cairo_rectangle(m_cr, l.left_x, l.pane_y, l.left_w, l.pane_h);
-        cairo_rectangle(m_cr, l.right_x, l.pane_y, l.right_w, l.pane_h);
-        cairo_save(m_cr);
-        cairo_set_fill_rule(m_cr, CAIRO_FILL_RULE_EVEN_ODD);
-        cairo_fill(m_cr);
-        cairo_restore(m_cr);
+        pt.set_colour(m_palette.window);
+        pt.rect(0, 0, l.width, l.height);
+        pt.rect(l.left_x, l.pane_y, l.left_w, l.pane_h);
+        pt.rect(l.right_x, l.pane_y, l.right_w, l.pane_h);
+        pt.fill_even_odd();
     } else {
-        fill_rect(0, 0, l.width, l.height, m_palette.window);
+        pt.fill_rect(0, 0, l.width, l.height, m_palette.window);
     }
     draw_header(l.header_y, l.width);
     draw_pane(m_left, false, l.left_x, l.pane_y, l.left_w, l.pane_h);
@@ -345,81 +187,39 @@ void App::draw_all(cairo_t*) {
 }
 
 void App::set_color(const std::string& colour, double alpha) {
-    if (!m_cr) return;
-    Rgb c{};
-    if (!hex_to_rgb(colour, c)) c = Rgb{1, 0, 1};
-    cairo_set_source_rgba(m_cr, c.r, c.g, c.b, alpha);
+    painter().set_colour(colour, alpha);
 }
 
 void App::fill_rect(double x, double y, double w, double h, const std::string& colour, double alpha) {
-    if (!m_cr) return;
-    set_color(colour, alpha);
-    cairo_rectangle(m_cr, x, y, w, h);
-    cairo_fill(m_cr);
+    painter().fill_rect(x, y, w, h, colour, alpha);
 }
 
 void App::rounded_rect(double x, double y, double w, double h, double r) {
-    if (!m_cr) return;
-    r = std::min(r, std::min(w, h) / 2);
-    if (r < 0) r = 0;
-    cairo_new_sub_path(m_cr);
-    cairo_arc(m_cr, x + w - r, y + r, r, -kPi / 2, 0);
-    cairo_arc(m_cr, x + w - r, y + h - r, r, 0, kPi / 2);
-    cairo_arc(m_cr, x + r, y + h - r, r, kPi / 2, kPi);
-    cairo_arc(m_cr, x + r, y + r, r, kPi, 3 * kPi / 2);
-    cairo_close_path(m_cr);
+    painter().rounded_rect(x, y, w, h, r);
 }
 
 void App::fill_rounded(double x, double y, double w, double h, double r, const std::string& colour,
                        double alpha) {
-    if (!m_cr) return;
-    set_color(colour, alpha);
-    rounded_rect(x, y, w, h, r);
-    cairo_fill(m_cr);
+    painter().fill_rounded(x, y, w, h, r, colour, alpha);
 }
 
 double App::text_width(const std::string& text, double size, bool bold, bool mono) {
-    if (!m_cr || text.empty()) return 0;
-    double w = 0, h = 0;
-    layout_size(layout_for(m_cr, text, size, bold, mono), w, h);
-    return w;
+    return painter().text_width(text, TextStyle(size, {}).with_bold(bold).with_mono(mono));
 }
 
 void App::draw_text(const std::string& text, double x, double y, double size, const std::string& colour,
                     bool bold, bool mono, double alpha) {
-    if (!m_cr || text.empty()) return;
-    PangoLayout* layout = layout_for(m_cr, text, size, bold, mono);
-    double w = 0, h = 0;
-    layout_size(layout, w, h);
-    set_color(colour, alpha);
-    cairo_move_to(m_cr, x, y - h / 2);
-    pango_cairo_show_layout(m_cr, layout);
+    painter().text(text, x, y, TextStyle(size, colour).with_bold(bold).with_mono(mono).with_alpha(alpha));
 }
 
 void App::draw_text_right(const std::string& text, double x, double y, double size, const std::string& colour,
                           bool bold, bool mono) {
-    if (!m_cr || text.empty()) return;
-    PangoLayout* layout = layout_for(m_cr, text, size, bold, mono);
-    double w = 0, h = 0;
-    layout_size(layout, w, h);
-    set_color(colour, 1.0);
-    cairo_move_to(m_cr, x - w, y - h / 2);
-    pango_cairo_show_layout(m_cr, layout);
+    painter().text(text, x, y,
+                   TextStyle(size, colour).with_bold(bold).with_mono(mono).with_align(Align::Right));
 }
 
 double App::draw_text_clipped(const std::string& text, double x, double y, double max_w, double size,
                               const std::string& colour, bool bold, bool mono) {
-    if (!m_cr || text.empty() || max_w <= 0) return 0;
-    PangoLayout* layout = layout_for(m_cr, text, size, bold, mono);
-    double w = 0, h = 0;
-    layout_size(layout, w, h);
-    double used = w;
-    if (w > max_w) {
-        layout = layout_for(m_cr, text, size, bold, mono, max_w);
-        used = max_w;
-    }
-    set_color(colour, 1.0);
-    cairo_move_to(m_cr, x, y - h / 2);
-    pango_cairo_show_layout(m_cr, layout);
-    return used;
+    return painter().text(text, x, y,
+                          TextStyle(size, colour).with_bold(bold).with_mono(mono).with_max_width(max_w));
 }
