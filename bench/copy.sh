@@ -1,8 +1,16 @@
 #!/usr/bin/env bash
-# tavrin-copy against cp: five alternating runs of each on the same data, medians and the ratio ours/peer.
-#   bash bench/copy.sh [BUILD_DIR]    (run as root: the tmpfs cases mount their own file systems)
-# Page caches are not dropped between runs (that needs a quiet machine we do not have), so every run after
-# the first reads warm data, for both tools alike.
+# tavrin-copy against cp, measured so that neither side pays for the other's work:
+#   bash bench/copy.sh [BUILD_DIR]      (as root: it makes its own ext4 image and tmpfs mounts)
+# - the disk cases run on a fresh ext4 image, loop-mounted with nodiscard, so that deleting nothing and
+#   writing much does not trim the host's disk in the middle of a run;
+# - every run copies into a new target folder, nothing is deleted between runs, and an untimed `sync`
+#   after every run leaves the next one a clean page cache;
+# - the tools alternate A B C C B A, so a slow drift of the machine shows in both;
+# - a warm case (sources in the page cache) and a cold one (caches dropped before every run);
+# - wall seconds and CPU seconds (user + system of the process and its children); medians; ratios ours/peer.
+# Targets are ratios of medians against `cp -a`; `cp -r --preserve=mode,timestamps` keeps what the engine
+# keeps and is shown beside it.
+#   RUNS=N   runs of each tool per case (default 6, rounded up to even)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${1:-build}
@@ -13,109 +21,181 @@ if [ ! -x "$TOOL" ]; then
   exit 1
 fi
 TOOL=$(realpath "$TOOL")
-RUNS=${RUNS:-5}
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/tavrin-bench-copy.XXXXXX")
+if [ "$(id -u)" != 0 ]; then
+  echo "copy.sh needs root for its loop-mounted ext4 image and tmpfs mounts" >&2
+  exit 1
+fi
+RUNS=${RUNS:-6}
+RUNS=$(((RUNS + 1) / 2 * 2))
+WORK=$(mktemp -d "${TMPDIR:-/var/tmp}/tavrin-bench-copy.XXXXXX")
 MOUNTS=()
+RUN_SEQ=0
+LOOPIMG=$WORK/ext4.img
 cleanup() {
-  for m in "${MOUNTS[@]}"; do umount "$m" 2>/dev/null; done
+  local m
+  for ((m = ${#MOUNTS[@]} - 1; m >= 0; m--)); do umount "${MOUNTS[m]}" 2>/dev/null; done
   rm -rf "$WORK"
 }
 trap cleanup EXIT
 # The engine's log goes here rather than into the user's configuration.
 export XDG_CONFIG_HOME=$WORK/config
-status=0
-
-now() { date +%s.%N; }
+export LC_ALL=C
 
 # median of the numbers on standard input
 median() { sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 
-# bench NAME LIMIT SRC DST_PARENT PEER_COMMAND...: times "tavrin-copy SRC DST" and "PEER SRC DST" alternately
-# into fresh target folders and prints the medians and the ratio, marking a ratio above LIMIT.
-bench() {
-  local name=$1 limit=$2 src=$3 parent=$4
-  shift 4
-  local ours=() peer=() i t0 t1 out
-  for ((i = 0; i < RUNS; i++)); do
-    rm -rf "$parent/ours" "$parent/peer"
-    mkdir -p "$parent/ours" "$parent/peer"
-    sync
-    t0=$(now)
-    # Run directly, like the peer: a command substitution would add a subshell and a pipe to our time.
-    "$TOOL" "$src" "$parent/ours" >"$WORK/result.json" 2>/dev/null ||
-      { echo "$name: tavrin-copy failed: $(cat "$WORK/result.json")" >&2; status=1; }
-    t1=$(now)
-    ours+=("$(echo "$t1 - $t0" | bc -l)")
-    sync
-    t0=$(now)
-    "$@" "$src" "$parent/peer/" || { echo "$name: peer failed" >&2; status=1; }
-    t1=$(now)
-    peer+=("$(echo "$t1 - $t0" | bc -l)")
-  done
-  local mo mp ratio verdict
-  mo=$(printf '%s\n' "${ours[@]}" | median)
-  mp=$(printf '%s\n' "${peer[@]}" | median)
-  ratio=$(echo "$mo / $mp" | bc -l)
-  verdict=ok
-  if (($(echo "$ratio > $limit" | bc -l))); then verdict="ABOVE $limit"; status=1; fi
-  printf '%-34s ours %8.3f s  %-22s %8.3f s  ratio %.3f  (target <= %s) %s\n' "$name" "$mo" "$(basename "$1") ${*:2}" "$mp" "$ratio" "$limit" "$verdict"
+# CPU seconds (user + system) of all finished children of this shell, from the `times` builtin. It must
+# run in this shell (a command substitution would report the subshell's children), hence the file.
+child_cpu() {
+  times >"$WORK/times.now"
+  tail -1 "$WORK/times.now" | awk '{ s = 0; for (i = 1; i <= 2; i++) { split($i, a, "m"); sub("s", "", a[2]); s += a[1] * 60 + a[2] }; printf "%.3f\n", s }'
 }
 
-mount_tmpfs() { # SIZE -> prints the mount point
-  local point
-  point=$(mktemp -d "$WORK/tmpfs.XXXXXX")
-  if mount -t tmpfs -o "size=$1" tmpfs "$point"; then
-    MOUNTS+=("$point")
-    echo "$point"
+drop_caches() { sync; echo 3 > /proc/sys/vm/drop_caches; }
+
+# run_one TOOLNAME SRC TARGET COLD -> appends "wall cpu" to $WORK/times.TOOLNAME
+run_one() {
+  local tool=$1 src=$2 target=$3 cold=$4 t0 t1 c0 c1 rc=0
+  mkdir -p "$target"
+  [ "$cold" = cold ] && drop_caches
+  child_cpu >"$WORK/cpu0"
+  t0=$EPOCHREALTIME
+  case $tool in
+  ours) "$TOOL" "$src" "$target" >"$WORK/result.json" 2>"$WORK/stderr" || rc=$? ;;
+  cp-a) cp -a "$src" "$target/" || rc=$? ;;
+  cp-r) cp -r --preserve=mode,timestamps "$src" "$target/" || rc=$? ;;
+  cp-sparse) cp -a --sparse=always "$src" "$target/" || rc=$? ;;
+  esac
+  t1=$EPOCHREALTIME
+  child_cpu >"$WORK/cpu1"
+  c0=$(cat "$WORK/cpu0")
+  c1=$(cat "$WORK/cpu1")
+  if [ "$rc" != 0 ]; then
+    echo "  $tool failed ($rc) copying $src: $(head -c 400 "$WORK/stderr" 2>/dev/null)" >&2
+    FAILED=1
+  fi
+  sync
+  echo "$(echo "$t1 - $t0" | bc -l) $(echo "$c1 - $c0" | bc -l)" >>"$WORK/times.$tool"
+}
+
+# verify SRC TARGET: the copy holds the same bytes and names as the source
+verify() {
+  if ! diff -r -q "$1" "$2/$(basename "$1")" >/dev/null 2>&1; then
+    echo "  copy in $2 differs from its source" >&2
+    FAILED=1
   fi
 }
 
-# 1. 20,000 files of 4 KiB in 100 folders, one file system.
-mkdir -p "$WORK/small/tree" "$WORK/small/out"
+printf '%-36s %-10s %9s %9s %7s %9s %9s %7s %s\n' case peer "ours s" "peer s" ratio "ours cpu" "peer cpu" "cpu" target
+# row NAME LIMIT PEER...: one table row per peer from the recorded times; the target is judged against the
+# first peer only.
+row() {
+  local name=$1 limit=$2 ow oc pw pc ratio verdict first=1 t
+  shift 2
+  ow=$(awk '{print $1}' "$WORK/times.ours" | median)
+  oc=$(awk '{print $2}' "$WORK/times.ours" | median)
+  for t in "$@"; do
+    pw=$(awk '{print $1}' "$WORK/times.$t" | median)
+    pc=$(awk '{print $2}' "$WORK/times.$t" | median)
+    ratio=$(echo "$ow / $pw" | bc -l)
+    verdict=""
+    if [ $first = 1 ]; then
+      if (($(echo "$ratio <= $limit" | bc -l))); then verdict="<= $limit met"; else verdict="<= $limit NOT MET"; fi
+      [ "$FAILED" = 1 ] && verdict="$verdict (a run failed)"
+    fi
+    printf '%-36s %-10s %9.3f %9.3f %7.3f %9.3f %9.3f %7.2f %s\n' "$name" "$t" "$ow" "$pw" "$ratio" "$oc" "$pc" \
+      "$(echo "$oc / ($pc + 0.0005)" | bc -l)" "$verdict"
+    first=0
+  done
+}
+
+# bench NAME LIMIT MODE SRC TARGET_PARENT PEER... : alternating runs, then the table rows.
+# MODE is warm, cold, or tmpfs (warm, and every run's target is a fresh tmpfs mounted at TARGET_PARENT
+# outside the timed part: memory cannot hold a new target folder per run).
+bench() {
+  local name=$1 limit=$2 mode=$3 src=$4 parent=$5
+  shift 5
+  local tools=(ours "$@") k i t order n=0 target
+  rm -f "$WORK"/times.*
+  FAILED=0
+  for ((k = 0; k < RUNS / 2; k++)); do
+    order=("${tools[@]}")
+    for ((i = ${#tools[@]} - 1; i >= 0; i--)); do order+=("${tools[i]}"); done
+    for t in "${order[@]}"; do
+      n=$((n + 1))
+      RUN_SEQ=$((RUN_SEQ + 1))
+      target=$parent/run$RUN_SEQ.$t
+      if [ "$mode" = tmpfs ]; then
+        mkdir -p "$parent"
+        mount -t tmpfs -o size=2300m tmpfs "$parent" || { echo "tmpfs target cannot be mounted" >&2; return; }
+      fi
+      run_one "$t" "$src" "$target" "${mode/tmpfs/warm}"
+      [ $n = 1 ] && verify "$src" "$target"
+      [ "$mode" = tmpfs ] && umount "$parent"
+    done
+  done
+  row "$name" "$limit" "$@"
+}
+
+# The disk: a fresh ext4 image without discard, big enough for every run of the disk cases.
+truncate -s 40G "$LOOPIMG"
+mkfs.ext4 -q -E nodiscard,lazy_itable_init=0,lazy_journal_init=0 "$LOOPIMG"
+mkdir -p "$WORK/ext4"
+if ! mount -o loop,nodiscard "$LOOPIMG" "$WORK/ext4"; then
+  echo "cannot loop-mount an ext4 image here" >&2
+  exit 1
+fi
+MOUNTS+=("$WORK/ext4")
+DISK=$WORK/ext4
+
+# 1. 20,000 files of 4 KiB in 100 folders, one file system, warm and cold.
+mkdir -p "$DISK/small/tree"
 for d in $(seq 1 100); do
-  mkdir "$WORK/small/tree/d$d"
-  head -c $((200 * 4096)) /dev/urandom > "$WORK/small/blob"
-  split -b 4096 -a 3 "$WORK/small/blob" "$WORK/small/tree/d$d/f"
+  mkdir "$DISK/small/tree/d$d"
+  head -c $((200 * 4096)) /dev/urandom >"$WORK/blob"
+  split -b 4096 -a 3 "$WORK/blob" "$DISK/small/tree/d$d/f"
 done
-rm -f "$WORK/small/blob"
-bench "20000 x 4 KiB, same fs" 1.0 "$WORK/small/tree" "$WORK/small/out" cp -a
-rm -rf "$WORK/small"
+rm -f "$WORK/blob"
+drop_caches
+tar cf /dev/null "$DISK/small/tree" 2>/dev/null
+bench "20000 x 4 KiB, same ext4, warm" 0.8 warm "$DISK/small/tree" "$DISK/small" cp-a cp-r
+bench "20000 x 4 KiB, same ext4, cold" 0.9 cold "$DISK/small/tree" "$DISK/small" cp-a cp-r
 
 # 2. One file of 1 GiB, one file system.
-mkdir -p "$WORK/big/out"
-head -c $((1024 * 1024 * 1024)) /dev/urandom > "$WORK/big/one.bin"
-bench "1 GiB file, same fs" 1.05 "$WORK/big/one.bin" "$WORK/big/out" cp -a
-rm -rf "$WORK/big"
+mkdir -p "$DISK/big"
+head -c $((1024 * 1024 * 1024)) /dev/urandom >"$DISK/big/one.bin"
+sync
+bench "1 GiB file, same ext4, warm" 1.0 warm "$DISK/big/one.bin" "$DISK/big" cp-a cp-r
 
-# 3. tmpfs to tmpfs, 2 GiB in 1 MiB files.
-SRC_FS=$(mount_tmpfs 2200m)
-DST_FS=$(mount_tmpfs 4500m)
-if [ -n "$SRC_FS" ] && [ -n "$DST_FS" ]; then
+# 3. A 4 GiB sparse file with 1 MiB of data, against cp's own sparse detection.
+mkdir -p "$DISK/sparse"
+truncate -s 4G "$DISK/sparse/holes.bin"
+for off in 0 1024 2048 3072; do
+  dd if=/dev/urandom of="$DISK/sparse/holes.bin" bs=256K count=1 seek=$((off * 4)) conv=notrunc status=none
+done
+sync
+bench "4 GiB sparse, 1 MiB data, warm" 1.0 warm "$DISK/sparse/holes.bin" "$DISK/sparse" cp-sparse
+src_blocks=$(stat -c %b "$DISK/sparse/holes.bin")
+our_blocks=$(stat -c %b "$DISK"/sparse/run*.ours/holes.bin | head -1)
+peer_blocks=$(stat -c %b "$DISK"/sparse/run*.cp-sparse/holes.bin | head -1)
+blocks_ratio=$(echo "$our_blocks / $src_blocks" | bc -l)
+if (($(echo "$blocks_ratio <= 1.1" | bc -l))); then verdict="<= 1.1 met"; else verdict="<= 1.1 NOT MET"; fi
+printf '%-36s source %d, ours %d, cp %d blocks of 512 B; ours/source %.3f %s\n' \
+  "4 GiB sparse: allocated blocks" "$src_blocks" "$our_blocks" "$peer_blocks" "$blocks_ratio" "$verdict"
+
+# 4. tmpfs to tmpfs, 2 GiB in 1 MiB files. Memory cannot hold a new 2 GiB target per run, so every run
+# gets a fresh target tmpfs instead, mounted and unmounted outside the timed part.
+SRC_FS=$WORK/tmpfs-src
+mkdir -p "$SRC_FS"
+if mount -t tmpfs -o size=2200m tmpfs "$SRC_FS"; then
+  MOUNTS+=("$SRC_FS")
   mkdir -p "$SRC_FS/files"
-  head -c $((64 * 1024 * 1024)) /dev/urandom > "$WORK/seed"
+  head -c $((64 * 1024 * 1024)) /dev/urandom >"$WORK/seed"
   for i in $(seq 0 2047); do
     dd if="$WORK/seed" of="$SRC_FS/files/f$i" bs=1M count=1 skip=$((i % 64)) status=none
   done
   rm -f "$WORK/seed"
-  bench "tmpfs -> tmpfs, 2 GiB in 1 MiB" 1.0 "$SRC_FS/files" "$DST_FS" cp -a
-  umount "$DST_FS" "$SRC_FS"
+  bench "tmpfs -> tmpfs, 2 GiB in 1 MiB" 0.9 tmpfs "$SRC_FS/files" "$WORK/tmpfs-dst" cp-a cp-r
 else
   echo "tmpfs -> tmpfs: skipped, tmpfs cannot be mounted here"
 fi
-
-# 4. A 4 GiB sparse file with 1 MiB of data: time and the blocks the copy takes.
-mkdir -p "$WORK/sparse/out"
-truncate -s 4G "$WORK/sparse/holes.bin"
-for off in 0 1024 2048 3072; do
-  dd if=/dev/urandom of="$WORK/sparse/holes.bin" bs=256K count=1 seek=$((off * 4)) conv=notrunc status=none
-done
-bench "4 GiB sparse, 1 MiB data" 1.2 "$WORK/sparse/holes.bin" "$WORK/sparse/out" cp -a --sparse=always
-src_blocks=$(stat -c %b "$WORK/sparse/holes.bin")
-our_blocks=$(stat -c %b "$WORK/sparse/out/ours/holes.bin")
-peer_blocks=$(stat -c %b "$WORK/sparse/out/peer/holes.bin")
-blocks_ratio=$(echo "$our_blocks / $src_blocks" | bc -l)
-verdict=ok
-if (($(echo "$blocks_ratio > 1.1" | bc -l))); then verdict="ABOVE 1.1"; status=1; fi
-printf '%-34s source %d, ours %d, cp %d blocks of 512 B; ours/source %.3f (target <= 1.1) %s\n' \
-  "4 GiB sparse: allocated blocks" "$src_blocks" "$our_blocks" "$peer_blocks" "$blocks_ratio" "$verdict"
-exit $status
