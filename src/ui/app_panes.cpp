@@ -1,26 +1,28 @@
 // Drawing of the two file panes: banner, drive bar and its pop-up, path bar or path editor, search bar,
 // column header, rows, scroll bars, the reload wash, the busy veil and the frame.
 #include "ui/app.h"
+#include "ui/painter.h"
 
-#include "engine/archive_ops.h"
-#include "fs/dir_lister.h"
-#include "engine/drives.h"
 #include "base/format.h"
 #include "base/i18n.h"
 #include "config/settings.h"
+#include "engine/archive_ops.h"
+#include "engine/drives.h"
+#include "fs/dir_lister.h"
 
-#include <cairo.h>
 #include <glib.h>
 
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <numbers>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+constexpr double kPi = std::numbers::pi;
 constexpr const char* kWhite = "#FFFFFF";
 constexpr double kNameMinWidth = 130;
 
@@ -182,44 +184,37 @@ void App::draw_pane(const Pane& pane, bool right, double x, double y, double w, 
     const int side = right ? 1 : 0;
     const bool active = right == m_active_right;
     const std::string& tint = active ? p.source_tint : p.target_tint;
-    cairo_t* cr = m_cr;
-    if (!cr) return;
+    Painter pt = painter();
+    if (!pt) return;
 
-    fill_rect(x, y, w, h, active ? p.pane_active : p.pane);
+    pt.fill_rect(x, y, w, h, active ? p.pane_active : p.pane);
 
     // Banner: says which side is the source; the arrow points from the source to the target.
-    fill_rect(x, y, w, 28, tint);
+    pt.fill_rect(x, y, w, 28, tint);
     {
         std::string label = tr(active ? "pane.source" : "pane.target");
         std::string hint = tr(active ? "pane.source_hint" : "pane.target_hint");
-        double lw = text_width(label, 14, true);
-        double hw = text_width(hint, 11);
+        double lw = pt.text_width(label, TextStyle(14).with_bold());
+        double hw = pt.text_width(hint, TextStyle(11));
         double cy = y + 14;
         double dir = m_active_right ? -1 : 1;
         double tail, tip;
         if (!right) {
-            draw_text(label, x + 16, cy, 14, kWhite, true);
+            pt.text(label, x + 16, cy, TextStyle(14, kWhite).with_bold());
             double start = x + 16 + lw + 12;
             tail = dir > 0 ? start : start + 30;
             tip = dir > 0 ? start + 30 : start;
-            if (w > lw + hw + 110) draw_text(hint, x + w - 16 - hw, cy, 11, kWhite, false, false, 0.85);
+            if (w > lw + hw + 110) pt.text(hint, x + w - 16 - hw, cy, TextStyle(11, kWhite).with_alpha(0.85));
         } else {
-            draw_text_right(label, x + w - 16, cy, 14, kWhite, true);
+            pt.text(label, x + w - 16, cy, TextStyle(14, kWhite).with_bold().with_align(Align::Right));
             double end = x + w - 16 - lw - 12;
             tail = dir > 0 ? end - 30 : end;
             tip = dir > 0 ? end : end - 30;
-            if (w > lw + hw + 110) draw_text(hint, x + 16, cy, 11, kWhite, false, false, 0.85);
+            if (w > lw + hw + 110) pt.text(hint, x + 16, cy, TextStyle(11, kWhite).with_alpha(0.85));
         }
-        set_color(kWhite, 0.95);
-        cairo_set_line_width(cr, 3);
-        cairo_move_to(cr, tail, cy);
-        cairo_line_to(cr, tip - dir * 10, cy);
-        cairo_stroke(cr);
-        cairo_move_to(cr, tip, cy);
-        cairo_line_to(cr, tip - dir * 12, cy - 7);
-        cairo_line_to(cr, tip - dir * 12, cy + 7);
-        cairo_close_path(cr);
-        cairo_fill(cr);
+        pt.line(tail, cy, tip - dir * 10, cy, kWhite, 3, 0.95);
+        pt.polygon({{tip, cy}, {tip - dir * 12, cy - 7}, {tip - dir * 12, cy + 7}});
+        pt.fill();
     }
     add_hit(x, y, w, 28, Hit::PaneBanner, 0, right);
 
@@ -229,36 +224,30 @@ void App::draw_pane(const Pane& pane, bool right, double x, double y, double w, 
     const double py = y + 62;
     const bool editing = m_path_edit == side;
     if (editing) {
-        fill_rect(x, py, w, 26, p.control);
-        set_color(m_path_error.empty() ? p.accent : p.danger);
-        cairo_set_line_width(cr, 2);
-        cairo_rectangle(cr, x + 1, py + 1, w - 2, 24);
-        cairo_stroke(cr);
-        size_t caret = std::min(m_path_caret, m_path_buffer.size());
-        double caret_w = text_width(m_path_buffer.substr(0, caret), 11, false, true);
-        double scroll = std::max(0.0, caret_w - (w - 20) + 12);
-        double tx = x + 8 - scroll;
-        cairo_save(cr);
-        cairo_rectangle(cr, x + 4, py, w - 8, 26);
-        cairo_clip(cr);
-        draw_text(m_path_buffer, tx, py + 13, 11, p.control_text, false, true);
-        set_color(p.accent);
-        cairo_set_line_width(cr, 1.4);
-        cairo_move_to(cr, tx + caret_w, py + 4);
-        cairo_line_to(cr, tx + caret_w, py + 22);
-        cairo_stroke(cr);
-        cairo_restore(cr);
+        TextField field;
+        field.box = {x, py, w, 26};
+        field.fill = p.control;
+        field.border = m_path_error.empty() ? p.accent : p.danger;
+        field.border_width = 2;
+        field.pad_left = 8;
+        field.pad_right = 8;
+        field.caret_margin = 16;
+        field.clip_slack = 4;
+        field.caret_inset = 4;
+        field.caret_colour = p.accent;
+        field.text = TextStyle(11, p.control_text).with_mono();
+        pt.text_field(field, m_path_buffer, m_path_caret, {}, true, {});
     } else {
-        fill_rect(x, py, w, 26, active ? p.header_active : p.header);
+        pt.fill_rect(x, py, w, 26, active ? p.header_active : p.header);
         add_hit(x, py, w, 26, Hit::PathBar, 0, right);
         const double cy = py + 13;
-        double slash_w = text_width("/", 11);
-        draw_text("/", x + 10, cy, 11, p.accent);
+        double slash_w = pt.text_width("/", TextStyle(11));
+        pt.text("/", x + 10, cy, TextStyle(11, p.accent));
         add_hit(x + 7, py, slash_w + 6, 26, Hit::PathSegment, 0, right, "/");
         std::vector<std::string> segs = path_segments(pane.path());
         std::vector<double> widths;
         for (size_t i = 0; i < segs.size(); ++i)
-            widths.push_back(text_width(segs[i], 11, i + 1 == segs.size()));
+            widths.push_back(pt.text_width(segs[i], TextStyle(11).with_bold(i + 1 == segs.size())));
         double cx = x + 10 + slash_w + 8;
         const double limit = x + w - 10;
         double need = 0;
@@ -267,23 +256,23 @@ void App::draw_pane(const Pane& pane, bool right, double x, double y, double w, 
         size_t first = 0;
         if (cx + need > limit && segs.size() > 1) {
             // Drop leading segments until the rest fits after the ellipsis; the last one always stays.
-            double ell_w = text_width("…", 11) + 8;
+            double ell_w = pt.text_width("…", TextStyle(11)) + 8;
             while (first + 1 < segs.size() && cx + ell_w + need > limit) {
                 need -= widths[first] + 14;
                 ++first;
             }
-            draw_text("…", cx, cy, 11, p.dim);
+            pt.text("…", cx, cy, TextStyle(11, p.dim));
             cx += ell_w;
         }
         for (size_t i = first; i < segs.size(); ++i) {
             bool last = i + 1 == segs.size();
             double sw = widths[i];
             if (last)
-                sw = draw_text_clipped(segs[i], cx, cy, limit - cx, 11, p.text, true);
+                sw = pt.text(segs[i], cx, cy, TextStyle(11, p.text).with_bold().with_max_width(limit - cx));
             else
-                draw_text(segs[i], cx, cy, 11, p.accent);
+                pt.text(segs[i], cx, cy, TextStyle(11, p.accent));
             add_hit(cx - 3, py, sw + 6, 26, Hit::PathSegment, int(i + 1), right, segs[i]);
-            if (!last) draw_text("›", cx + sw + 4, cy, 11, p.dim);
+            if (!last) pt.text("›", cx + sw + 4, cy, TextStyle(11, p.dim));
             cx += sw + 14;
         }
     }
@@ -318,16 +307,15 @@ void App::draw_pane(const Pane& pane, bool right, double x, double y, double w, 
     // Column header.
     const double hy = top;
     const dir_lister::SortOrder& order = pane.sort_order();
-    fill_rect(x, hy, w, 26, active ? mix_hex(p.source_tint, p.bar, 0.13) : p.header);
+    pt.fill_rect(x, hy, w, 26, active ? mix_hex(p.source_tint, p.bar, 0.13) : p.header);
     if (active)
-        fill_rect(x, hy + 25, w, 2, p.source_tint);
+        pt.fill_rect(x, hy + 25, w, 2, p.source_tint);
     else
-        fill_rect(x, hy + 25, w, 1, p.divider);
+        pt.fill_rect(x, hy + 25, w, 1, p.divider);
     add_hit(x, hy, w, 26, Hit::PaneHeaderMenu, 0, right);
     {
-        cairo_save(cr);
-        cairo_rectangle(cr, x, hy, view_w, 26);
-        cairo_clip(cr);
+        Painter::Saved header_clip = pt.save();
+        pt.clip(x, hy, view_w, 26);
         const double cy = hy + 13;
         // Hit regions stay inside the visible part of the header.
         auto clipped_hit = [&](double hx, double hw, Hit what, int param) {
@@ -335,18 +323,19 @@ void App::draw_pane(const Pane& pane, bool right, double x, double y, double w, 
             if (r > l) add_hit(l, hy, r - l, 26, what, param, right);
         };
         auto triangle = [&](double tx, bool up) {
-            cairo_move_to(cr, tx, up ? cy + 2.5 : cy - 2.5);
-            cairo_line_to(cr, tx + 7, up ? cy + 2.5 : cy - 2.5);
-            cairo_line_to(cr, tx + 3.5, up ? cy - 2.5 : cy + 2.5);
-            cairo_close_path(cr);
-            cairo_fill(cr);
+            pt.polygon({{tx, up ? cy + 2.5 : cy - 2.5},
+                        {tx + 7, up ? cy + 2.5 : cy - 2.5},
+                        {tx + 3.5, up ? cy - 2.5 : cy + 2.5}});
+            pt.fill();
         };
         bool sorted = order.key == dir_lister::SortKey::Name;
         std::string name_label = tr("col.name");
-        double nw = draw_text_clipped(name_label, cols.name_x, cy, cols.name_w - 14, 11,
-                                      sorted ? p.accent : p.secondary, sorted);
+        double nw = pt.text(name_label, cols.name_x, cy,
+                            TextStyle(11, sorted ? p.accent : p.secondary)
+                                .with_bold(sorted)
+                                .with_max_width(cols.name_w - 14));
         if (sorted) {
-            set_color(p.accent);
+            pt.set_colour(p.accent);
             triangle(cols.name_x + nw + 5, order.ascending);
         }
         double name_edge = cols.name_x + cols.name_w;
@@ -357,45 +346,39 @@ void App::draw_pane(const Pane& pane, bool right, double x, double y, double w, 
             double r = c.x + c.w;
             std::string label = tr(c.def->label_key);
             if (s) {
-                draw_text_right(label, r - 6 - 12, cy, 11, p.accent, true);
-                set_color(p.accent);
+                pt.text(label, r - 6 - 12, cy, TextStyle(11, p.accent).with_bold().with_align(Align::Right));
+                pt.set_colour(p.accent);
                 triangle(r - 9 - 7, order.ascending);
             } else {
-                draw_text_right(label, r - 6, cy, 11, p.secondary);
+                pt.text(label, r - 6, cy, TextStyle(11, p.secondary).with_align(Align::Right));
             }
             clipped_hit(prev, r - prev, Hit::PaneHeader, int(c.def->sort_key));
             prev = r;
         }
-        set_color(p.divider);
-        cairo_set_line_width(cr, 1);
         std::vector<std::pair<double, int>> edges{{name_edge, -1}};
         for (const PlacedColumn& c : cols.placed)
             edges.emplace_back(c.x + c.w, int(c.def->id));
         for (auto& [ex, id] : edges) {
             double lx = std::round(ex) + 0.5;
-            cairo_move_to(cr, lx, hy + 6);
-            cairo_line_to(cr, lx, hy + 20);
-            cairo_stroke(cr);
+            pt.line(lx, hy + 6, lx, hy + 20, p.divider, 1);
         }
-        cairo_restore(cr);
         for (auto& [ex, id] : edges)
             if (ex + 6 > x && ex - 6 < x + view_w) add_hit(ex - 6, hy, 12, 26, Hit::ColumnResize, id, right);
     }
 
     // Rows.
     const double list_bottom = list_top + list_h;
-    cairo_save(cr);
-    cairo_rectangle(cr, x, list_top, w, list_h);
-    cairo_clip(cr);
+    std::optional<Painter::Saved> list_clip(std::in_place, pt.context());
+    pt.clip(x, list_top, w, list_h);
     // The list and its rows take clicks over the pane's whole width; the scroll thumb, registered later,
     // lies on top of them, and the track beside it then still belongs to the list.
     add_hit(x, list_top, w, list_h, Hit::PaneBackground, 0, right);
     const dir_lister::Listing& listing = pane.listing();
     if (!listing.error.empty()) {
-        draw_text(tr("err.cannot_read"), x + 10, list_top + 28, 12.5, p.danger, true);
-        draw_text_clipped(listing.error, x + 10, list_top + 48, w - 20, 11, p.secondary);
+        pt.text(tr("err.cannot_read"), x + 10, list_top + 28, TextStyle(12.5, p.danger).with_bold());
+        pt.text(listing.error, x + 10, list_top + 48, TextStyle(11, p.secondary).with_max_width(w - 20));
     } else if (n == 0) {
-        draw_text(tr("label.empty_folder"), x + 10, list_top + 28, 12.5, p.dim);
+        pt.text(tr("label.empty_folder"), x + 10, list_top + 28, TextStyle(12.5, p.dim));
     }
     const char* date_fmt = I18n::instance().date_format();
     const int first = std::clamp(pane.scroll(), 0, std::max(0, n - 1));
@@ -406,22 +389,16 @@ void App::draw_pane(const Pane& pane, bool right, double x, double y, double w, 
         const FsEntry& e = entries[size_t(i)];
         bool selected = pane.is_selected(i);
         if (selected)
-            fill_rect(x, ry, view_w, row_h, p.selection, active ? 1.0 : 0.45);
+            pt.fill_rect(x, ry, view_w, row_h, p.selection, active ? 1.0 : 0.45);
         else if (active && i % 2 == 1)
-            fill_rect(x, ry, view_w, row_h, p.row_alt);
+            pt.fill_rect(x, ry, view_w, row_h, p.row_alt);
         if (m_drag_active && m_drag_target_right == right && m_drag_row == i) {
-            fill_rect(x, ry, view_w, row_h, p.ok, 0.3);
-            set_color(p.ok);
-            cairo_set_line_width(cr, 2);
-            cairo_rectangle(cr, x + 1, ry + 1, view_w - 2, row_h - 2);
-            cairo_stroke(cr);
+            pt.fill_rect(x, ry, view_w, row_h, p.ok, 0.3);
+            pt.stroke_rect(x + 1, ry + 1, view_w - 2, row_h - 2, p.ok, 2);
         }
         if (active && i == pane.cursor()) {
-            fill_rect(x, ry, 4, row_h, p.source_tint);
-            set_color(p.source_tint, 0.55);
-            cairo_set_line_width(cr, 1);
-            cairo_rectangle(cr, x + 0.5, ry + 0.5, view_w - 1, row_h - 1);
-            cairo_stroke(cr);
+            pt.fill_rect(x, ry, 4, row_h, p.source_tint);
+            pt.stroke_rect(x + 0.5, ry + 0.5, view_w - 1, row_h - 1, p.source_tint, 1, 0.55);
         }
 
         const bool strong = selected && active;
@@ -455,46 +432,38 @@ void App::draw_pane(const Pane& pane, bool right, double x, double y, double w, 
         double tx = cols.name_x;
         if (e.is_dir_like() || is_parent(e)) {
             // Folder glyph: a body with a tab on its upper left.
-            set_color(*name_colour);
+            pt.set_colour(*name_colour);
             double gx = cols.name_x, gy = cy - 4;
-            cairo_move_to(cr, gx, gy - 1.5);
-            cairo_line_to(cr, gx + 4, gy - 1.5);
-            cairo_line_to(cr, gx + 5, gy);
-            cairo_line_to(cr, gx + 10, gy);
-            cairo_line_to(cr, gx + 10, gy + 8);
-            cairo_line_to(cr, gx, gy + 8);
-            cairo_close_path(cr);
-            cairo_fill(cr);
+            pt.polygon({{gx, gy - 1.5},
+                        {gx + 4, gy - 1.5},
+                        {gx + 5, gy},
+                        {gx + 10, gy},
+                        {gx + 10, gy + 8},
+                        {gx, gy + 8}});
+            pt.fill();
             tx += 15;
         }
         const double name_room = cols.name_x + cols.name_w - tx;
         if (pane.renaming() && pane.rename_index() == i) {
             double box_w = std::min(name_room + 6, 406.0);
-            double bx = tx - 3, by = ry + 2;
-            fill_rect(bx, by, box_w, 20, p.control);
-            set_color(p.accent);
-            cairo_set_line_width(cr, 1.5);
-            cairo_rectangle(cr, bx + 0.75, by + 0.75, box_w - 1.5, 18.5);
-            cairo_stroke(cr);
-            const std::string& buf = pane.rename_buffer();
-            size_t caret = std::min(pane.rename_caret(), buf.size());
-            double caret_w = text_width(buf.substr(0, caret), 12.5);
-            // Keep the caret in view when the name is longer than the box.
-            double shift = std::max(0.0, caret_w - (box_w - 12));
-            cairo_save(cr);
-            cairo_rectangle(cr, bx + 1.5, by, box_w - 3, 20);
-            cairo_clip(cr);
-            draw_text(buf, tx - shift, cy, 12.5, p.control_text);
-            set_color(p.accent);
-            cairo_set_line_width(cr, 1.4);
-            cairo_move_to(cr, tx - shift + caret_w, ry + 5);
-            cairo_line_to(cr, tx - shift + caret_w, ry + 19);
-            cairo_stroke(cr);
-            cairo_restore(cr);
+            TextField field;
+            field.box = {tx - 3, ry + 2, box_w, 20};
+            field.fill = p.control;
+            field.border = p.accent;
+            field.border_width = 1.5;
+            field.pad_left = 3;
+            field.pad_right = 3;
+            // Keeps the caret in view when the name is longer than the box.
+            field.caret_margin = 6;
+            field.clip_slack = 1.5;
+            field.caret_inset = 3;
+            field.caret_colour = p.accent;
+            field.text = TextStyle(12.5, p.control_text);
+            pt.text_field(field, pane.rename_buffer(), pane.rename_caret(), {}, true, {});
         } else {
             std::string shown = e.name;
             if (e.is_symlink() && !e.link_target.empty()) shown += " → " + e.link_target;
-            draw_text_clipped(shown, tx, cy, name_room, 12.5, *name_colour);
+            pt.text(shown, tx, cy, TextStyle(12.5, *name_colour).with_max_width(name_room));
         }
 
         if (!is_parent(e)) {
@@ -504,31 +473,38 @@ void App::draw_pane(const Pane& pane, bool right, double x, double y, double w, 
                 switch (c.def->id) {
                 case ColumnId::Size:
                     if (e.is_dir_like() || e.size < 0)
-                        draw_text_right("—", r, cy, 11, cell_colour, false, true);
+                        pt.text("—", r, cy, TextStyle(11, cell_colour).with_mono().with_align(Align::Right));
                     else
-                        draw_text_right(fmt::bytes(e.size), r, cy, 11, cell_colour, false, true);
+                        pt.text(fmt::bytes(e.size), r, cy,
+                                TextStyle(11, cell_colour).with_mono().with_align(Align::Right));
                     break;
                 case ColumnId::Type:
-                    draw_text_right(type_text(e), r, cy, 11, cell_colour);
+                    pt.text(type_text(e), r, cy, TextStyle(11, cell_colour).with_align(Align::Right));
                     break;
                 case ColumnId::Modified:
                     if (e.mtime >= 1)
-                        draw_text_right(time_text(e.mtime, date_fmt), r, cy, 11, cell_colour, false, true);
+                        pt.text(time_text(e.mtime, date_fmt), r, cy,
+                                TextStyle(11, cell_colour).with_mono().with_align(Align::Right));
                     break;
                 case ColumnId::Created:
                     if (e.btime >= 1)
-                        draw_text_right(time_text(e.btime, date_fmt), r, cy, 11, cell_colour, false, true);
+                        pt.text(time_text(e.btime, date_fmt), r, cy,
+                                TextStyle(11, cell_colour).with_mono().with_align(Align::Right));
                     else
-                        draw_text_right("—", r, cy, 11, strong ? p.selection_text : p.dim, false, true);
+                        pt.text("—", r, cy,
+                                TextStyle(11, strong ? p.selection_text : p.dim)
+                                    .with_mono()
+                                    .with_align(Align::Right));
                     break;
                 case ColumnId::Permissions:
-                    draw_text_right(dir_lister::permission_string(e), r, cy, 11, cell_colour, false, true);
+                    pt.text(dir_lister::permission_string(e), r, cy,
+                            TextStyle(11, cell_colour).with_mono().with_align(Align::Right));
                     break;
                 case ColumnId::Owner:
-                    draw_text_right(e.owner, r, cy, 11, cell_colour);
+                    pt.text(e.owner, r, cy, TextStyle(11, cell_colour).with_align(Align::Right));
                     break;
                 case ColumnId::Group:
-                    draw_text_right(e.group, r, cy, 11, cell_colour);
+                    pt.text(e.group, r, cy, TextStyle(11, cell_colour).with_align(Align::Right));
                     break;
                 }
             }
@@ -540,23 +516,23 @@ void App::draw_pane(const Pane& pane, bool right, double x, double y, double w, 
     if (m_reload_flash_until > 0) {
         double f = (m_reload_flash_until - now_seconds()) / 0.45;
         if (f > 0)
-            fill_rect(x, list_top, w, list_h, p.accent, 0.16 * f * f);
+            pt.fill_rect(x, list_top, w, list_h, p.accent, 0.16 * f * f);
         else
             m_reload_flash_until = 0;
     }
-    cairo_restore(cr);
+    list_clip.reset();
 
     // Horizontal scroll bar.
     {
         const double by = list_bottom;
-        fill_rect(x, by, w, 1, p.divider);
-        fill_rect(x, by + 1, w, 17, p.header);
+        pt.fill_rect(x, by, w, 1, p.divider);
+        pt.fill_rect(x, by + 1, w, 17, p.header);
         const bool scrolls = cols.content_w > view_w;
         double tw = scrolls ? std::max(40.0, view_w * view_w / cols.content_w) : std::max(40.0, view_w);
         double travel = std::max(0.0, view_w - tw);
         double frac = max_h > 0 ? m_pane_hscroll[side] / max_h : 0;
         double alpha = !scrolls ? 0.45 : m_pane_hdrag == side ? 0.9 : 0.65;
-        fill_rounded(x + travel * frac, by + 3, tw, 12, 5, p.secondary, alpha);
+        pt.fill_rounded(x + travel * frac, by + 3, tw, 12, 5, p.secondary, alpha);
         m_pane_htrack_x[side] = x;
         m_pane_htrack_w[side] = view_w - tw;
         if (scrolls) add_hit(x, by, w, 18, Hit::PaneHScroll, 0, right);
@@ -565,40 +541,34 @@ void App::draw_pane(const Pane& pane, bool right, double x, double y, double w, 
     // Vertical scroll bar.
     if (n > v && list_h > 0) {
         double tx = x + w - 11;
-        fill_rect(tx, list_top, 11, list_h, p.progress_track, 0.5);
+        pt.fill_rect(tx, list_top, 11, list_h, p.progress_track, 0.5);
         double th = std::min(list_h, std::max(28.0, double(v) / n * list_h));
         double frac = std::clamp(double(pane.scroll()) / double(n - v), 0.0, 1.0);
         double ty = list_top + (list_h - th) * frac;
         bool dragged = m_dragging_scroll && m_drag_scroll_right == right;
-        fill_rounded(tx + 2, ty, 7, th, 4, p.secondary, dragged ? 0.85 : 0.55);
+        pt.fill_rounded(tx + 2, ty, 7, th, 4, p.secondary, dragged ? 0.85 : 0.55);
         add_hit(tx, ty, 11, th, Hit::ScrollThumb, 0, right);
     }
 
     if (editing && !m_path_error.empty()) {
         double ey = py + 26;
-        fill_rect(x, ey, w, 20, p.danger_bg);
-        fill_rect(x, ey, 3, 20, p.danger);
-        draw_text_clipped(m_path_error, x + 10, ey + 10, w - 20, 11, p.danger);
+        pt.fill_rect(x, ey, w, 20, p.danger_bg);
+        pt.fill_rect(x, ey, 3, 20, p.danger);
+        pt.text(m_path_error, x + 10, ey + 10, TextStyle(11, p.danger).with_max_width(w - 20));
     }
 
-    if (m_frame_copy.running || m_frame_bg.running) fill_rect(x, y, w, h, p.window, 0.45);
+    if (m_frame_copy.running || m_frame_bg.running) pt.fill_rect(x, y, w, h, p.window, 0.45);
 
-    if (m_drag_active && m_drag_inside && m_drag_target_right == right) {
-        set_color(p.ok);
-        cairo_set_line_width(cr, 4);
-        cairo_rectangle(cr, x + 2, y + 2, w - 4, h - 4);
-    } else {
-        set_color(tint, active ? 1.0 : 0.45);
-        cairo_set_line_width(cr, active ? 4 : 1.5);
-        cairo_rectangle(cr, x + 1.5, y + 1.5, w - 3, h - 3);
-    }
-    cairo_stroke(cr);
+    if (m_drag_active && m_drag_inside && m_drag_target_right == right)
+        pt.stroke_rect(x + 2, y + 2, w - 4, h - 4, p.ok, 4);
+    else
+        pt.stroke_rect(x + 1.5, y + 1.5, w - 3, h - 3, tint, active ? 4 : 1.5, active ? 1.0 : 0.45);
 }
 
 void App::draw_drive_bar(const Pane& pane, bool right, double x, double y, double w) {
     const Palette& p = m_palette;
-    cairo_t* cr = m_cr;
-    if (!cr) return;
+    Painter pt = painter();
+    if (!pt) return;
     const int side = right ? 1 : 0;
     const double bx = x + 10, by = y + 4, bw = w - 56, bh = 26;
     std::vector<drives::Drive> list = drives::list();
@@ -608,18 +578,15 @@ void App::draw_drive_bar(const Pane& pane, bool right, double x, double y, doubl
         const double top = by + bh + 2;
         const double list_h = std::max(0.0, std::min(m_layout.pane_h - 54, double(list.size()) * 30));
         const double box_h = list_h + 8;
-        fill_rounded(bx + 2, top + 3, bw, box_h, 4, "#000000", 0.12);
-        fill_rounded(bx, top, bw, box_h, 4, p.menu_bg);
-        set_color(p.menu_border);
-        cairo_set_line_width(cr, 1);
-        rounded_rect(bx + 0.5, top + 0.5, bw - 1, box_h - 1, 4);
-        cairo_stroke(cr);
+        pt.fill_rounded(bx + 2, top + 3, bw, box_h, 4, "#000000", 0.12);
+        pt.fill_rounded(bx, top, bw, box_h, 4, p.menu_bg);
+        pt.stroke_rounded(bx + 0.5, top + 0.5, bw - 1, box_h - 1, 4, p.menu_border, 1);
         const int rows = std::min(int(list.size()), int(list_h / 30));
         for (int i = 0; i < rows; ++i) {
             const drives::Drive& d = list[size_t(i)];
             double ry = top + 4 + i * 30;
-            if (i > 0 && list[size_t(i - 1)].kind != d.kind) fill_rect(bx + 8, ry, bw - 16, 1, p.divider);
-            if (m_drive_hover == i) fill_rect(bx + 1, ry, bw - 2, 30, p.menu_hover);
+            if (i > 0 && list[size_t(i - 1)].kind != d.kind) pt.fill_rect(bx + 8, ry, bw - 16, 1, p.divider);
+            if (m_drive_hover == i) pt.fill_rect(bx + 1, ry, bw - 2, 30, p.menu_hover);
             const std::string* dot = &p.exec_text;
             switch (d.kind) {
             case drives::Kind::Home:
@@ -637,164 +604,129 @@ void App::draw_drive_bar(const Pane& pane, bool right, double x, double y, doubl
                 dot = &p.exec_text;
                 break;
             }
-            set_color(*dot);
-            cairo_arc(cr, bx + 14, ry + 15, 4, 0, 2 * kPi);
-            cairo_fill(cr);
+            pt.set_colour(*dot);
+            pt.circle(bx + 14, ry + 15, 4);
+            pt.fill();
             std::string free = free_text(d, true);
             double fw = 0;
             if (!free.empty()) {
-                fw = text_width(free, 11);
-                draw_text_right(free, bx + bw - 10, ry + 15, 11, p.secondary);
+                fw = pt.text_width(free, TextStyle(11));
+                pt.text(free, bx + bw - 10, ry + 15, TextStyle(11, p.secondary).with_align(Align::Right));
             }
             double room = bw - 34 - (free.empty() ? 0 : fw + 10);
-            draw_text_clipped(d.label, bx + 26, ry + 15 - 6, room, 12.5, p.text);
-            draw_text_clipped(d.path, bx + 26, ry + 15 + 7, room, 11, p.dim);
+            pt.text(d.label, bx + 26, ry + 15 - 6, TextStyle(12.5, p.text).with_max_width(room));
+            pt.text(d.path, bx + 26, ry + 15 + 7, TextStyle(11, p.dim).with_max_width(room));
             add_hit(bx, ry, bw, 30, Hit::DriveItem, i, right, d.label);
         }
         return;
     }
 
     const bool hover = hovered(Hit::DrivePicker, 0, right);
-    fill_rounded(bx, by, bw, bh, 4, hover ? p.control_hover : p.control);
-    set_color(p.control_edge);
-    cairo_set_line_width(cr, 1);
-    rounded_rect(bx + 0.5, by + 0.5, bw - 1, bh - 1, 4);
-    cairo_stroke(cr);
+    pt.fill_rounded(bx, by, bw, bh, 4, hover ? p.control_hover : p.control);
+    pt.stroke_rounded(bx + 0.5, by + 0.5, bw - 1, bh - 1, 4, p.control_edge, 1);
     const double cy = by + bh / 2;
 
     std::string free;
     if (const drives::Drive* d = drive_for_path(list, pane.path())) free = free_text(*d, false);
     double fw = 0;
     if (!free.empty()) {
-        fw = text_width(free, 11);
-        draw_text_right(free, bx + bw - 22, cy, 11, p.secondary);
+        fw = pt.text_width(free, TextStyle(11));
+        pt.text(free, bx + bw - 22, cy, TextStyle(11, p.secondary).with_align(Align::Right));
     }
     std::string label = drives::label_for_path(pane.path());
     if (label.empty()) label = pane.path();
-    draw_text_clipped(label, x + 20, cy, bw - 30 - (free.empty() ? 0 : fw + 10), 12.5, p.text, true);
+    pt.text(label, x + 20, cy,
+            TextStyle(12.5, p.text).with_bold().with_max_width(bw - 30 - (free.empty() ? 0 : fw + 10)));
 
-    set_color(p.secondary);
-    cairo_set_line_width(cr, 1.6);
+    pt.set_colour(p.secondary);
     double chx = bx + bw - 14;
-    cairo_move_to(cr, chx - 4, cy - 2);
-    cairo_line_to(cr, chx, cy + 2);
-    cairo_line_to(cr, chx + 4, cy - 2);
-    cairo_stroke(cr);
+    pt.polyline({{chx - 4, cy - 2}, {chx, cy + 2}, {chx + 4, cy - 2}});
+    pt.stroke(1.6);
     add_hit(bx, by, bw, bh, Hit::DrivePicker, 0, right);
 
     // Path-edit button with a pencil.
     const double ex = x + w - 40;
     const bool editing = m_path_edit == side;
     const bool ehover = hovered(Hit::PathEdit, 0, right);
-    fill_rounded(ex, by, 30, bh, 4, editing ? p.accent : ehover ? p.control_hover : p.control);
-    set_color(editing ? p.accent : p.control_edge);
-    cairo_set_line_width(cr, 1);
-    rounded_rect(ex + 0.5, by + 0.5, 29, bh - 1, 4);
-    cairo_stroke(cr);
+    pt.fill_rounded(ex, by, 30, bh, 4, editing ? p.accent : ehover ? p.control_hover : p.control);
+    pt.stroke_rounded(ex + 0.5, by + 0.5, 29, bh - 1, 4, editing ? p.accent : p.control_edge, 1);
     {
         const std::string& ink = editing ? std::string(kWhite) : p.secondary;
-        cairo_save(cr);
-        cairo_translate(cr, ex + 15, cy);
-        cairo_rotate(cr, -kPi / 4);
+        Painter::Saved turned = pt.save();
+        pt.translate(ex + 15, cy);
+        pt.rotate(-kPi / 4);
         // Laid out along x: band at the back, body, pointed tip; centred on the button.
         const double body = 8.4, half = 5.2 / 2, tip = 4.6, band = 1.4;
         const double total = band + body + tip;
         const double x0 = -total / 2;
-        set_color(ink, 0.55);
-        cairo_rectangle(cr, x0, -half, band, 2 * half);
-        cairo_fill(cr);
-        set_color(ink);
-        cairo_rectangle(cr, x0 + band + 0.4, -half, body - 0.4, 2 * half);
-        cairo_fill(cr);
-        cairo_move_to(cr, x0 + band + body, -half);
-        cairo_line_to(cr, x0 + total, 0);
-        cairo_line_to(cr, x0 + band + body, half);
-        cairo_close_path(cr);
-        cairo_fill(cr);
-        cairo_restore(cr);
+        pt.fill_rect(x0, -half, band, 2 * half, ink, 0.55);
+        pt.fill_rect(x0 + band + 0.4, -half, body - 0.4, 2 * half, ink);
+        pt.polygon({{x0 + band + body, -half}, {x0 + total, 0}, {x0 + band + body, half}});
+        pt.fill();
     }
     add_hit(ex, by, 30, bh, Hit::PathEdit, 0, right);
 }
 
 void App::draw_search_bar(const Pane& pane, bool right, double x, double y, double w) {
     const Palette& p = m_palette;
-    cairo_t* cr = m_cr;
-    if (!cr) return;
+    Painter pt = painter();
+    if (!pt) return;
     const int side = right ? 1 : 0;
     const bool searching = m_search_pane == side;
-    fill_rect(x, y, w, 28, p.header);
+    pt.fill_rect(x, y, w, 28, p.header);
     const double bx = x + 10, by = y + 3, bw = w - 20, bh = 22;
     const double cy = by + bh / 2;
-    if (searching) {
-        fill_rounded(bx, by, bw, bh, 4, p.pane);
-        set_color(p.accent);
-        cairo_set_line_width(cr, 1.5);
-        rounded_rect(bx + 0.75, by + 0.75, bw - 1.5, bh - 1.5, 4);
-    } else {
-        fill_rounded(bx, by, bw, bh, 4, p.control);
-        set_color(p.control_edge);
-        cairo_set_line_width(cr, 1);
-        rounded_rect(bx + 0.5, by + 0.5, bw - 1, bh - 1, 4);
-    }
-    cairo_stroke(cr);
 
-    // Magnifier.
-    set_color(searching ? p.accent : p.secondary);
-    cairo_set_line_width(cr, 1.6);
-    double mx = bx + 14 - 1.5, my = cy - 1.5;
-    cairo_arc(cr, mx, my, 4.2, 0, 2 * kPi);
-    cairo_stroke(cr);
-    cairo_move_to(cr, mx + 3, my + 3);
-    cairo_line_to(cr, mx + 6.5, my + 6.5);
-    cairo_stroke(cr);
-
+    // The match counts and the clear button take the right end of the field; the text ends before them.
     const std::string& filter = pane.filter();
     double text_end = bx + bw - 8;
+    std::string counts;
     if (!filter.empty()) {
         // The parent row is not a match; count it on neither side.
         const std::vector<FsEntry>& entries = pane.entries();
         int parents = (!entries.empty() && is_parent(entries.front())) ? 1 : 0;
         int shown = std::max(0, pane.count() - parents);
         int total = std::max(0, pane.unfiltered_count() - parents);
-        std::string counts = fmt::count(shown) + " / " + fmt::count(total);
-        double cw = text_width(counts, 11);
-        draw_text_right(counts, bx + bw - 26, cy, 11, p.secondary);
-        text_end = bx + bw - 26 - cw - 8;
+        counts = fmt::count(shown) + " / " + fmt::count(total);
+        text_end = bx + bw - 26 - pt.text_width(counts, TextStyle(11)) - 8;
     }
     const bool clear = !filter.empty() || (searching && !m_search_buffer.empty());
+    const double cx = bx + bw - 13;
+    if (clear && filter.empty()) text_end = cx - 12;
+
+    TextField field;
+    field.box = {bx, by, bw, bh};
+    field.radius = 4;
+    field.fill = searching ? p.pane : p.control;
+    field.border = searching ? p.accent : p.control_edge;
+    field.border_width = searching ? 1.5 : 1;
+    field.pad_left = 26; // after the magnifier
+    field.pad_right = bx + bw - text_end;
+    field.caret_margin = 2;
+    field.clip_slack = 1;
+    field.caret_inset = 4;
+    field.caret_colour = p.accent;
+    field.text = TextStyle(12.5, p.text);
+    field.placeholder = TextStyle(11, p.dim);
+    pt.text_field(field, searching ? m_search_buffer : filter, m_search_caret, {}, searching,
+                  tr("search.hint"));
+
+    // Magnifier.
+    pt.set_colour(searching ? p.accent : p.secondary);
+    double mx = bx + 14 - 1.5, my = cy - 1.5;
+    pt.circle(mx, my, 4.2);
+    pt.stroke(1.6);
+    pt.polyline({{mx + 3, my + 3}, {mx + 6.5, my + 6.5}});
+    pt.stroke(1.6);
+
+    if (!counts.empty())
+        pt.text(counts, bx + bw - 26, cy, TextStyle(11, p.secondary).with_align(Align::Right));
     add_hit(bx, by, bw - 22, bh, Hit::SearchBar, 0, right);
     if (clear) {
-        double cx = bx + bw - 13;
-        set_color(hovered(Hit::SearchClear, 0, right) ? p.danger : p.secondary);
-        cairo_set_line_width(cr, 1.6);
-        cairo_move_to(cr, cx - 3.5, cy - 3.5);
-        cairo_line_to(cr, cx + 3.5, cy + 3.5);
-        cairo_move_to(cr, cx + 3.5, cy - 3.5);
-        cairo_line_to(cr, cx - 3.5, cy + 3.5);
-        cairo_stroke(cr);
+        pt.set_colour(hovered(Hit::SearchClear, 0, right) ? p.danger : p.secondary);
+        pt.polyline({{cx - 3.5, cy - 3.5}, {cx + 3.5, cy + 3.5}});
+        pt.polyline({{cx + 3.5, cy - 3.5}, {cx - 3.5, cy + 3.5}});
+        pt.stroke(1.6);
         add_hit(cx - 9, by, 18, bh, Hit::SearchClear, 0, right);
-        if (filter.empty()) text_end = cx - 12;
-    }
-
-    const double tx = bx + 26;
-    const double room = text_end - tx;
-    if (searching) {
-        size_t caret = std::min(m_search_caret, m_search_buffer.size());
-        double caret_w = text_width(m_search_buffer.substr(0, caret), 12.5);
-        double shift = std::max(0.0, caret_w - room + 2);
-        cairo_save(cr);
-        cairo_rectangle(cr, tx - 1, by, std::max(0.0, room + 2), bh);
-        cairo_clip(cr);
-        draw_text(m_search_buffer, tx - shift, cy, 12.5, p.text);
-        set_color(p.accent);
-        cairo_set_line_width(cr, 1.4);
-        cairo_move_to(cr, tx - shift + caret_w, by + 4);
-        cairo_line_to(cr, tx - shift + caret_w, by + bh - 4);
-        cairo_stroke(cr);
-        cairo_restore(cr);
-    } else if (!filter.empty()) {
-        draw_text_clipped(filter, tx, cy, room, 12.5, p.text);
-    } else {
-        draw_text_clipped(tr("search.hint"), tx, cy, room, 11, p.dim);
     }
 }

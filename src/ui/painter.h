@@ -39,6 +39,8 @@ struct TextStyle {
     double max_width = std::numeric_limits<double>::infinity();
 
     TextStyle() = default;
+    // For measuring, where the colour plays no part.
+    explicit TextStyle(double size_) : size(size_) {}
     TextStyle(double size_, std::string_view colour_) : size(size_), colour(colour_) {}
 
     TextStyle with_size(double v) const { return with(&TextStyle::size, v); }
