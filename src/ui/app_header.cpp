@@ -14,8 +14,7 @@
 #include "engine/archive_ops.h"
 #include "fs/fs_entry.h"
 #include "ui/menu_model.h"
-
-#include <cairo.h>
+#include "ui/painter.h"
 
 #include <algorithm>
 #include <array>
@@ -24,7 +23,6 @@
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kMenuBarH = 30;
 constexpr double kRowH = 26;
 constexpr double kSepH = 7;
@@ -89,29 +87,31 @@ menu_model::ContextInfo App::context_info(bool right) const {
 }
 
 double App::menu_title_x(int index) {
+    const Painter pt = painter();
     const auto& menus = menu_model::bar();
     double x = 10;
     for (int i = 0; i < index && i < static_cast<int>(menus.size()); ++i) {
         const std::string title = tr(menus[i].title_key);
-        x += title.empty() ? 20 : text_width(title, 12.5) + 20;
+        x += title.empty() ? 20 : pt.text_width(title, TextStyle(12.5)) + 20;
     }
     return x;
 }
 
 void App::draw_menu_bar() {
+    Painter pt = painter();
     const double w = m_layout.width;
-    fill_rect(0, 0, w, kMenuBarH, m_palette.bar);
-    fill_rect(0, kMenuBarH - 1, w, 1, m_palette.divider);
+    pt.fill_rect(0, 0, w, kMenuBarH, m_palette.bar);
+    pt.fill_rect(0, kMenuBarH - 1, w, 1, m_palette.divider);
     const auto& menus = menu_model::bar();
     double x = 10;
     for (int i = 0; i < static_cast<int>(menus.size()); ++i) {
         const std::string title = tr(menus[i].title_key);
-        const double cell = title.empty() ? 20 : text_width(title, 12.5) + 20;
+        const double cell = title.empty() ? 20 : pt.text_width(title, TextStyle(12.5)) + 20;
         if (i == m_open_menu)
-            fill_rounded(x, 3, cell, 23, 4, m_palette.menu_hover);
+            pt.fill_rounded(x, 3, cell, 23, 4, m_palette.menu_hover);
         else if (hovered(Hit::MenuTitle, i, false))
-            fill_rounded(x, 3, cell, 23, 4, m_palette.control_hover);
-        draw_text(title, x + 10, kMenuBarH / 2, 12.5, m_palette.text);
+            pt.fill_rounded(x, 3, cell, 23, 4, m_palette.control_hover);
+        pt.text(title, x + 10, kMenuBarH / 2, TextStyle(12.5, m_palette.text));
         add_hit(x, 0, cell, kMenuBarH, Hit::MenuTitle, i, false, title);
         x += cell;
     }
@@ -119,7 +119,8 @@ void App::draw_menu_bar() {
 
 void App::draw_open_menu() {
     const auto& menus = menu_model::bar();
-    if (m_open_menu < 0 || m_open_menu >= static_cast<int>(menus.size()) || !m_cr) return;
+    Painter pt = painter();
+    if (m_open_menu < 0 || m_open_menu >= static_cast<int>(menus.size()) || !pt) return;
     m_drawing_menu = true;
     FlagReset reset{m_drawing_menu};
 
@@ -136,8 +137,8 @@ void App::draw_open_menu() {
             continue;
         }
         const std::string label = label_of(item);
-        double need = label.empty() ? 50 : text_width(label, 12.5) + 50;
-        if (item.shortcut) need += text_width(item.shortcut, 11) + 20;
+        double need = label.empty() ? 50 : pt.text_width(label, TextStyle(12.5)) + 50;
+        if (item.shortcut) need += pt.text_width(item.shortcut, TextStyle(11)) + 20;
         w = std::max(w, need);
         h += kRowH;
     }
@@ -147,7 +148,7 @@ void App::draw_open_menu() {
         if (!recent_dirs.empty()) {
             h += kSepH + kRowH + kRowH * static_cast<double>(recent_dirs.size());
             for (const auto& dir : recent_dirs)
-                w = std::max(w, text_width(su::basename_of(dir), 12.5) + 50);
+                w = std::max(w, pt.text_width(su::basename_of(dir), TextStyle(12.5)) + 50);
         }
     }
     std::vector<bookmarks::Bookmark> marks;
@@ -155,7 +156,7 @@ void App::draw_open_menu() {
         marks = bookmarks::all();
         h += marks.empty() ? kSepH + kRowH : kSepH + kRowH * static_cast<double>(marks.size());
         for (const auto& mark : marks)
-            w = std::max(w, text_width(mark.name, 12.5) + 40);
+            w = std::max(w, pt.text_width(mark.name, TextStyle(12.5)) + 40);
     }
 
     double x = menu_title_x(m_open_menu);
@@ -168,7 +169,7 @@ void App::draw_open_menu() {
     double cy = y + 6;
     for (const auto& item : menu.items) {
         if (item.separator) {
-            fill_rect(x + 10, cy + 3, w - 20, 1, m_palette.divider);
+            pt.fill_rect(x + 10, cy + 3, w - 20, 1, m_palette.divider);
             cy += kSepH;
             continue;
         }
@@ -176,26 +177,24 @@ void App::draw_open_menu() {
         const bool enabled = action_enabled_for(action, target, nullptr);
         const double c = cy + kRowH / 2;
         if (enabled && item.action == m_menu_hover_item)
-            fill_rounded(x + 3, cy, w - 6, kRowH, 3, m_palette.menu_hover);
+            pt.fill_rounded(x + 3, cy, w - 6, kRowH, 3, m_palette.menu_hover);
         if (item.checkable && item_checked(item)) {
-            set_color(m_palette.accent);
-            cairo_set_line_width(m_cr, 1.8);
-            cairo_move_to(m_cr, x + 14, c);
-            cairo_line_to(m_cr, x + 17.5, c + 3.5);
-            cairo_line_to(m_cr, x + 23, c - 4);
-            cairo_stroke(m_cr);
+            pt.set_colour(m_palette.accent);
+            pt.polyline({{x + 14, c}, {x + 17.5, c + 3.5}, {x + 23, c - 4}});
+            pt.stroke(1.8);
         }
         const std::string label = label_of(item);
-        draw_text(label, x + 30, c, 12.5, enabled ? m_palette.text : m_palette.dim);
-        if (item.shortcut) draw_text_right(item.shortcut, x + w - 10, c, 11, m_palette.dim);
+        pt.text(label, x + 30, c, TextStyle(12.5, enabled ? m_palette.text : m_palette.dim));
+        if (item.shortcut)
+            pt.text(item.shortcut, x + w - 10, c, TextStyle(11, m_palette.dim).with_align(Align::Right));
         add_hit(x, cy, w, kRowH, Hit::MenuItem, enabled ? item.action : 0, false, label);
         cy += kRowH;
     }
 
     if (go_menu && !recent_dirs.empty()) {
-        fill_rect(x + 10, cy + 3, w - 20, 1, m_palette.divider);
+        pt.fill_rect(x + 10, cy + 3, w - 20, 1, m_palette.divider);
         cy += kSepH;
-        draw_text(tr("menu.recent"), x + 10, cy + kRowH / 2, 11, m_palette.secondary, true);
+        pt.text(tr("menu.recent"), x + 10, cy + kRowH / 2, TextStyle(11, m_palette.secondary).with_bold());
         cy += kRowH;
         for (int i = 0; i < static_cast<int>(recent_dirs.size()); ++i) {
             const std::string& dir = recent_dirs[i];
@@ -203,32 +202,32 @@ void App::draw_open_menu() {
             if (name.empty()) name = dir;
             const double c = cy + kRowH / 2;
             if (hovered(Hit::RecentItem, i, false))
-                fill_rounded(x + 3, cy, w - 6, kRowH, 3, m_palette.menu_hover);
-            draw_text(name, x + 30, c, 12.5, m_palette.text);
-            const double after = x + 30 + text_width(name, 12.5) + 10;
+                pt.fill_rounded(x + 3, cy, w - 6, kRowH, 3, m_palette.menu_hover);
+            pt.text(name, x + 30, c, TextStyle(12.5, m_palette.text));
+            const double after = x + 30 + pt.text_width(name, TextStyle(12.5)) + 10;
             const double room = x + w - 10 - after;
-            if (room > 40) draw_text_clipped(su::parent_of(dir), after, c, room, 11, m_palette.dim);
+            if (room > 40)
+                pt.text(su::parent_of(dir), after, c, TextStyle(11, m_palette.dim).with_max_width(room));
             add_hit(x, cy, w, kRowH, Hit::RecentItem, i, false, name);
             cy += kRowH;
         }
     }
 
     if (bookmark_menu) {
-        fill_rect(x + 10, cy + 3, w - 20, 1, m_palette.divider);
+        pt.fill_rect(x + 10, cy + 3, w - 20, 1, m_palette.divider);
         cy += kSepH;
         if (marks.empty()) {
-            draw_text(tr("bookmark.empty_menu"), x + 30, cy + kRowH / 2, 11, m_palette.dim);
+            pt.text(tr("bookmark.empty_menu"), x + 30, cy + kRowH / 2, TextStyle(11, m_palette.dim));
             cy += kRowH;
         }
         for (int i = 0; i < static_cast<int>(marks.size()); ++i) {
             const double c = cy + kRowH / 2;
             if (hovered(Hit::BookmarkItem, i, false))
-                fill_rounded(x + 3, cy, w - 6, kRowH, 3, m_palette.menu_hover);
-            set_color(m_palette.accent);
-            cairo_new_sub_path(m_cr);
-            cairo_arc(m_cr, x + 18, c, 3.5, 0, 2 * kPi);
-            cairo_fill(m_cr);
-            draw_text_clipped(marks[i].name, x + 30, c, w - 50, 12.5, m_palette.text);
+                pt.fill_rounded(x + 3, cy, w - 6, kRowH, 3, m_palette.menu_hover);
+            pt.set_colour(m_palette.accent);
+            pt.circle(x + 18, c, 3.5);
+            pt.fill();
+            pt.text(marks[i].name, x + 30, c, TextStyle(12.5, m_palette.text).with_max_width(w - 50));
             add_hit(x, cy, w, kRowH, Hit::BookmarkItem, i, false, marks[i].name);
             cy += kRowH;
         }
@@ -238,17 +237,16 @@ void App::draw_open_menu() {
 // Shadow, face and outline shared by the drop-down, context and column menus; the drop-down hangs from
 // the menu bar and casts a second, softer shadow.
 void App::draw_popup_frame(double x, double y, double w, double h, bool deep_shadow) {
-    fill_rounded(x + 2, y + 3, w, h, 4, kBlack, 0.1);
-    if (deep_shadow) fill_rounded(x + 1, y + 2, w, h, 4, kBlack, 0.08);
-    fill_rounded(x, y, w, h, 4, m_palette.menu_bg);
-    set_color(m_palette.menu_border);
-    cairo_set_line_width(m_cr, 1);
-    rounded_rect(x + 0.5, y + 0.5, w - 1, h - 1, 4);
-    cairo_stroke(m_cr);
+    Painter pt = painter();
+    pt.fill_rounded(x + 2, y + 3, w, h, 4, kBlack, 0.1);
+    if (deep_shadow) pt.fill_rounded(x + 1, y + 2, w, h, 4, kBlack, 0.08);
+    pt.fill_rounded(x, y, w, h, 4, m_palette.menu_bg);
+    pt.stroke_rounded(x + 0.5, y + 0.5, w - 1, h - 1, 4, m_palette.menu_border, 1);
 }
 
 void App::draw_context_menu() {
-    if (!m_context_menu || !m_cr) return;
+    Painter pt = painter();
+    if (!m_context_menu || !pt) return;
     if (m_column_menu) {
         draw_column_menu();
         return;
@@ -264,8 +262,8 @@ void App::draw_context_menu() {
             continue;
         }
         m_context_actions.push_back(static_cast<Action>(item.action));
-        double need = text_width(label_of(item), 12.5) + 40;
-        if (item.shortcut) need += text_width(item.shortcut, 11) + 10;
+        double need = pt.text_width(label_of(item), TextStyle(12.5)) + 40;
+        if (item.shortcut) need += pt.text_width(item.shortcut, TextStyle(11)) + 10;
         w = std::max(w, need);
         h += kRowH;
     }
@@ -277,28 +275,31 @@ void App::draw_context_menu() {
     double cy = y + 6;
     for (const auto& item : items) {
         if (item.separator) {
-            fill_rect(x + 10, cy + 3, w - 20, 1, m_palette.divider);
+            pt.fill_rect(x + 10, cy + 3, w - 20, 1, m_palette.divider);
             cy += kSepH;
             continue;
         }
         const double c = cy + kRowH / 2;
-        if (item.action == m_menu_hover_item) fill_rounded(x + 3, cy, w - 6, kRowH, 3, m_palette.menu_hover);
+        if (item.action == m_menu_hover_item)
+            pt.fill_rounded(x + 3, cy, w - 6, kRowH, 3, m_palette.menu_hover);
         const std::string label = label_of(item);
         const bool danger = static_cast<Action>(item.action) == Action::Delete;
-        draw_text(label, x + 15, c, 12.5, danger ? m_palette.danger : m_palette.text);
-        if (item.shortcut) draw_text_right(item.shortcut, x + w - 10, c, 11, m_palette.dim);
+        pt.text(label, x + 15, c, TextStyle(12.5, danger ? m_palette.danger : m_palette.text));
+        if (item.shortcut)
+            pt.text(item.shortcut, x + w - 10, c, TextStyle(11, m_palette.dim).with_align(Align::Right));
         add_hit(x, cy, w, kRowH, Hit::MenuItem, item.action, false, label);
         cy += kRowH;
     }
 }
 
 void App::draw_column_menu() {
-    if (!m_cr) return;
+    Painter pt = painter();
+    if (!pt) return;
     const auto& items = menu_model::columns();
     m_context_actions.clear();
     double w = 190;
     for (const auto& item : items) {
-        w = std::max(w, text_width(label_of(item), 12.5) + 52);
+        w = std::max(w, pt.text_width(label_of(item), TextStyle(12.5)) + 52);
         m_context_actions.push_back(static_cast<Action>(item.action));
     }
     const double h = 39 + kRowH * static_cast<double>(items.size()) + 6;
@@ -307,29 +308,28 @@ void App::draw_column_menu() {
 
     draw_popup_frame(x, y, w, h, false);
 
-    draw_text(tr("menu.columns"), x + 10, y + 6 + kRowH / 2, 11, m_palette.secondary, true);
-    fill_rect(x + 10, y + 6 + kRowH + 3, w - 20, 1, m_palette.divider);
+    pt.text(tr("menu.columns"), x + 10, y + 6 + kRowH / 2, TextStyle(11, m_palette.secondary).with_bold());
+    pt.fill_rect(x + 10, y + 6 + kRowH + 3, w - 20, 1, m_palette.divider);
     double cy = y + 39;
     for (const auto& item : items) {
         const double c = cy + kRowH / 2;
-        if (item.action == m_menu_hover_item) fill_rounded(x + 3, cy, w - 6, kRowH, 3, m_palette.menu_hover);
+        if (item.action == m_menu_hover_item)
+            pt.fill_rounded(x + 3, cy, w - 6, kRowH, 3, m_palette.menu_hover);
         if (item_checked(item)) {
-            set_color(m_palette.accent);
-            cairo_set_line_width(m_cr, 1.7);
-            cairo_move_to(m_cr, x + 14, c);
-            cairo_line_to(m_cr, x + 17.5, c + 3.5);
-            cairo_line_to(m_cr, x + 23, c - 4);
-            cairo_stroke(m_cr);
+            pt.set_colour(m_palette.accent);
+            pt.polyline({{x + 14, c}, {x + 17.5, c + 3.5}, {x + 23, c - 4}});
+            pt.stroke(1.7);
         }
         const std::string label = label_of(item);
-        draw_text(label, x + 32, c, 12.5, m_palette.text);
+        pt.text(label, x + 32, c, TextStyle(12.5, m_palette.text));
         add_hit(x, cy, w, kRowH, Hit::MenuItem, item.action, false, label);
         cy += kRowH;
     }
 }
 
 void App::draw_header(double y, double w) {
-    if (!m_cr) return;
+    Painter pt = painter();
+    if (!pt) return;
     const double h = kHeaderH;
     const copy_engine::Progress& copy = m_frame_copy;
     const BgTask::Status& task = m_frame_bg;
@@ -356,100 +356,70 @@ void App::draw_header(double y, double w) {
     const bool indeterminate = (copy.running && copy.scanning) || !known;
 
     // A dark blue band in both themes; all text on it is white.
-    cairo_pattern_t* bg = cairo_pattern_create_linear(0, y, 0, y + h);
-    if (m_palette.dark) {
-        cairo_pattern_add_color_stop_rgb(bg, 0, 0.055, 0.075, 0.11);
-        cairo_pattern_add_color_stop_rgb(bg, 0.6, 0.075, 0.11, 0.165);
-        cairo_pattern_add_color_stop_rgb(bg, 1, 0.055, 0.09, 0.13);
-    } else {
-        cairo_pattern_add_color_stop_rgb(bg, 0, 0.086, 0.129, 0.216);
-        cairo_pattern_add_color_stop_rgb(bg, 0.6, 0.118, 0.196, 0.318);
-        cairo_pattern_add_color_stop_rgb(bg, 1, 0.086, 0.149, 0.251);
-    }
-    cairo_set_source(m_cr, bg);
-    cairo_rectangle(m_cr, 0, y, w, h);
-    cairo_fill(m_cr);
-    cairo_pattern_destroy(bg);
+    if (m_palette.dark)
+        pt.set_linear_gradient(
+            0, y, 0, y + h,
+            {{0, {0.055, 0.075, 0.11}}, {0.6, {0.075, 0.11, 0.165}}, {1, {0.055, 0.09, 0.13}}});
+    else
+        pt.set_linear_gradient(
+            0, y, 0, y + h,
+            {{0, {0.086, 0.129, 0.216}}, {0.6, {0.118, 0.196, 0.318}}, {1, {0.086, 0.149, 0.251}}});
+    pt.rect(0, y, w, h);
+    pt.fill();
 
     Rgb fill2{};
     if (!hex_to_rgb(m_palette.progress_fill_2, fill2)) fill2 = Rgb{1, 0, 1};
     if (busy) {
-        cairo_save(m_cr);
-        cairo_rectangle(m_cr, 0, y, w, h);
-        cairo_clip(m_cr);
+        Painter::Saved saved = pt.save();
+        pt.clip(0, y, w, h);
         if (indeterminate) {
             const double band = 0.35 * w;
             const double left = std::fmod(t * 260, w + band) - band;
-            cairo_pattern_t* p = cairo_pattern_create_linear(left, 0, left + band, 0);
-            cairo_pattern_add_color_stop_rgba(p, 0, fill2.r, fill2.g, fill2.b, 0);
-            cairo_pattern_add_color_stop_rgba(p, 0.5, fill2.r, fill2.g, fill2.b, 0.22);
-            cairo_pattern_add_color_stop_rgba(p, 1, fill2.r, fill2.g, fill2.b, 0);
-            cairo_set_source(m_cr, p);
-            cairo_rectangle(m_cr, left, y, band, h);
-            cairo_fill(m_cr);
-            cairo_pattern_destroy(p);
+            pt.set_linear_gradient(left, 0, left + band, 0,
+                                   {{0, fill2, 0}, {0.5, fill2, 0.22}, {1, fill2, 0}});
+            pt.rect(left, y, band, h);
+            pt.fill();
         } else {
             const double pulse = std::sin(t * 4.7) * 0.5 + 0.5;
             const double end = fraction * w;
-            fill_rect(0, y, end, h, m_palette.progress_fill_2, 0.16 + 0.16 * pulse);
-            cairo_pattern_t* p = cairo_pattern_create_linear(end - 40, 0, end + 3, 0);
-            cairo_pattern_add_color_stop_rgba(p, 0, fill2.r, fill2.g, fill2.b, 0);
-            cairo_pattern_add_color_stop_rgba(p, 1, fill2.r, fill2.g, fill2.b, 0.55 + 0.45 * pulse);
-            cairo_set_source(m_cr, p);
-            cairo_rectangle(m_cr, end - 40, y, 43, h);
-            cairo_fill(m_cr);
-            cairo_pattern_destroy(p);
+            pt.fill_rect(0, y, end, h, m_palette.progress_fill_2, 0.16 + 0.16 * pulse);
+            pt.set_linear_gradient(end - 40, 0, end + 3, 0, {{0, fill2, 0}, {1, fill2, 0.55 + 0.45 * pulse}});
+            pt.rect(end - 40, y, 43, h);
+            pt.fill();
         }
-        cairo_restore(m_cr);
     }
 
     // Logo: two sheets, the front one with a folded corner, and an arrow leaving them.
     const double back_top = y + 11.36;
     const double back_bottom = back_top + 33.28;
-    fill_rounded(25, back_top, 20.63, 33.28, 3, kWhite, 0.35);
+    pt.fill_rounded(25, back_top, 20.63, 33.28, 3, kWhite, 0.35);
     const double fx0 = 18, fx1 = 38.63, ftop = y + 18.36, fold = 7.02;
-    set_color(kWhite, 0.92);
-    cairo_move_to(m_cr, fx0, ftop);
-    cairo_line_to(m_cr, fx1 - fold, ftop);
-    cairo_line_to(m_cr, fx1, ftop + fold);
-    cairo_line_to(m_cr, fx1, back_bottom);
-    cairo_line_to(m_cr, fx0, back_bottom);
-    cairo_close_path(m_cr);
-    cairo_fill(m_cr);
-    cairo_set_source_rgb(m_cr, 0.55, 0.68, 0.85);
-    cairo_move_to(m_cr, fx1 - fold, ftop);
-    cairo_line_to(m_cr, fx1 - fold, ftop + fold);
-    cairo_line_to(m_cr, fx1, ftop + fold);
-    cairo_close_path(m_cr);
-    cairo_fill(m_cr);
+    pt.set_colour(kWhite, 0.92);
+    pt.polygon({{fx0, ftop}, {fx1 - fold, ftop}, {fx1, ftop + fold}, {fx1, back_bottom}, {fx0, back_bottom}});
+    pt.fill();
+    pt.set_colour(Rgb{0.55, 0.68, 0.85});
+    pt.polygon({{fx1 - fold, ftop}, {fx1 - fold, ftop + fold}, {fx1, ftop + fold}});
+    pt.fill();
     const double mid = y + h / 2;
-    set_color(m_palette.progress_fill_2);
-    cairo_set_line_width(m_cr, 3);
-    cairo_move_to(m_cr, 46.63, mid);
-    cairo_line_to(m_cr, 58.94, mid);
-    cairo_stroke(m_cr);
-    cairo_move_to(m_cr, 55.94, mid - 5.5);
-    cairo_line_to(m_cr, 63.94, mid);
-    cairo_line_to(m_cr, 55.94, mid + 5.5);
-    cairo_close_path(m_cr);
-    cairo_fill(m_cr);
+    pt.line(46.63, mid, 58.94, mid, m_palette.progress_fill_2, 3);
+    pt.polygon({{55.94, mid - 5.5}, {63.94, mid}, {55.94, mid + 5.5}});
+    pt.fill();
 
     // Word mark.
     const double mark_y = y + 32;
     double mx = 77.94;
-    draw_text(kWordMark[0], mx, mark_y, 34.56, kWhite, false, false, 0.72);
-    mx += text_width(kWordMark[0], 34.56);
-    draw_text(kWordMark[1], mx, mark_y, 34.56, kWhite, true);
-    mx += text_width(kWordMark[1], 34.56, true);
-    draw_text(kWordMark[2], mx, mark_y, 34.56, m_palette.progress_fill_2, true);
-    mx += text_width(kWordMark[2], 34.56, true);
+    pt.text(kWordMark[0], mx, mark_y, TextStyle(34.56, kWhite).with_alpha(0.72));
+    mx += pt.text_width(kWordMark[0], TextStyle(34.56));
+    pt.text(kWordMark[1], mx, mark_y, TextStyle(34.56, kWhite).with_bold());
+    mx += pt.text_width(kWordMark[1], TextStyle(34.56).with_bold());
+    pt.text(kWordMark[2], mx, mark_y, TextStyle(34.56, m_palette.progress_fill_2).with_bold());
+    mx += pt.text_width(kWordMark[2], TextStyle(34.56).with_bold());
 
     // Files streaming past between the word mark and the state text.
     const double x0 = mx + 34, x1 = w - 62;
     if (x1 > x0 + 40) {
-        cairo_save(m_cr);
-        cairo_rectangle(m_cr, x0, y, x1 - x0, h);
-        cairo_clip(m_cr);
+        Painter::Saved saved = pt.save();
+        pt.clip(x0, y, x1 - x0, h);
         for (const Lane& lane : kLanes) {
             const double spacing = lane.size * 5;
             const double phase = std::fmod((busy ? lane.speed : lane.idle_speed) * t, spacing);
@@ -457,17 +427,16 @@ void App::draw_header(double y, double w) {
             for (double bx = x0 - spacing + phase; bx < x1 + spacing; bx += spacing) {
                 const double fade = std::min(1.0, std::min(x1 - bx, bx - x0 + 20) / 55);
                 if (fade <= 0) continue;
-                fill_rounded(bx, cy - lane.size / 2, lane.size * 1.7, lane.size, 2, kWhite,
-                             fade * lane.alpha);
+                pt.fill_rounded(bx, cy - lane.size / 2, lane.size * 1.7, lane.size, 2, kWhite,
+                                fade * lane.alpha);
             }
         }
-        cairo_restore(m_cr);
     }
 
     // The state of running work, or who we are when idle.
     const double right = w - 10;
     if (copy.running && copy.scanning) {
-        draw_text_right(tr("progress.measuring"), right, mid, 12.5, kWhite);
+        pt.text(tr("progress.measuring"), right, mid, TextStyle(12.5, kWhite).with_align(Align::Right));
     } else if (copy.running) {
         const std::string files =
             fmt::count(copy.files_done) + " / " + fmt::count(copy.files_total) + "  " + tr("label.files");
@@ -476,27 +445,29 @@ void App::draw_header(double y, double w) {
         std::string rate = pct;
         if (copy.bytes_per_second > 0)
             rate += "   " + fmt::bytes(static_cast<int64_t>(copy.bytes_per_second)) + "/s";
-        draw_text_right(files, right, mid - 9, 11, kWhite);
-        draw_text_right(rate, right, mid + 9, 15, m_palette.progress_fill_2, true);
+        pt.text(files, right, mid - 9, TextStyle(11, kWhite).with_align(Align::Right));
+        pt.text(rate, right, mid + 9,
+                TextStyle(15, m_palette.progress_fill_2).with_bold().with_align(Align::Right));
     } else if (task.running) {
         if (task.total > 0) {
-            draw_text_right(task.title, right, mid - 9, 11, kWhite);
-            draw_text_right(fmt::count(task.done) + " / " + fmt::count(task.total), right, mid + 9, 15,
-                            m_palette.progress_fill_2, true);
+            pt.text(task.title, right, mid - 9, TextStyle(11, kWhite).with_align(Align::Right));
+            pt.text(fmt::count(task.done) + " / " + fmt::count(task.total), right, mid + 9,
+                    TextStyle(15, m_palette.progress_fill_2).with_bold().with_align(Align::Right));
         } else {
-            draw_text_right(task.title, right, mid, 12.5, kWhite);
+            pt.text(task.title, right, mid, TextStyle(12.5, kWhite).with_align(Align::Right));
         }
     } else if (running_as_root()) {
         std::string badge = tr("header.root_mode");
         const std::string user = invoking_user();
         if (!user.empty()) badge += "  (" + user + " → root)";
-        const double tw = text_width(badge, 11, true);
+        const double tw = pt.text_width(badge, TextStyle(11).with_bold());
         const double bx = right - (tw + 14);
-        fill_rounded(bx, mid - 9, tw + 14, 18, 4, m_palette.danger, 0.92);
-        draw_text(badge, bx + 7, mid, 11, kWhite, true);
+        pt.fill_rounded(bx, mid - 9, tw + 14, 18, 4, m_palette.danger, 0.92);
+        pt.text(badge, bx + 7, mid, TextStyle(11, kWhite).with_bold());
     } else {
-        draw_text_right(std::string("v") + version::kVersion, right, mid, 11, kWhite);
+        pt.text(std::string("v") + version::kVersion, right, mid,
+                TextStyle(11, kWhite).with_align(Align::Right));
     }
 
-    fill_rect(0, y + h - 1, w, 1, m_palette.dark ? "#000000" : "#0B1524", 0.5);
+    pt.fill_rect(0, y + h - 1, w, 1, m_palette.dark ? "#000000" : "#0B1524", 0.5);
 }
