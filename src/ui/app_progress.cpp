@@ -4,8 +4,7 @@
 #include "base/format.h"
 #include "base/i18n.h"
 #include "ui/menu_model.h"
-
-#include <cairo.h>
+#include "ui/painter.h"
 
 #include <algorithm>
 #include <array>
@@ -26,8 +25,9 @@ struct BridgeButton {
 } // namespace
 
 void App::draw_bridge(double x, double y, double w, double h) {
-    if (!m_cr) return;
-    fill_rect(x, y, w, h, m_palette.window);
+    Painter pt = painter();
+    if (!pt) return;
+    pt.fill_rect(x, y, w, h, m_palette.window);
     const bool busy = m_frame_copy.running || m_frame_bg.running;
     // Transfers go from the active pane to the other one.
     const bool to_right = !m_active_right;
@@ -41,20 +41,11 @@ void App::draw_bridge(double x, double y, double w, double h) {
         Rgb src{}, dst{};
         if (!hex_to_rgb(m_palette.source_tint, src)) src = Rgb{1, 0, 1};
         if (!hex_to_rgb(m_palette.target_tint, dst)) dst = Rgb{1, 0, 1};
-        cairo_pattern_t* p = cairo_pattern_create_linear(tail, 0, tip, 0);
-        cairo_pattern_add_color_stop_rgb(p, 0, src.r, src.g, src.b);
-        cairo_pattern_add_color_stop_rgb(p, 1, dst.r, dst.g, dst.b);
-        cairo_set_source(m_cr, p);
-        cairo_set_line_width(m_cr, 4);
-        cairo_move_to(m_cr, tail, ay);
-        cairo_line_to(m_cr, tip - d * 0.7 * 12, ay);
-        cairo_stroke(m_cr);
-        cairo_move_to(m_cr, tip, ay);
-        cairo_line_to(m_cr, tip - d * 12, ay - 9);
-        cairo_line_to(m_cr, tip - d * 12, ay + 9);
-        cairo_close_path(m_cr);
-        cairo_fill(m_cr);
-        cairo_pattern_destroy(p);
+        pt.set_linear_gradient(tail, 0, tip, 0, {{0, src}, {1, dst}});
+        pt.polyline({{tail, ay}, {tip - d * 0.7 * 12, ay}});
+        pt.stroke(4);
+        pt.polygon({{tip, ay}, {tip - d * 12, ay - 9}, {tip - d * 12, ay + 9}});
+        pt.fill();
     }
 
     const ActionTarget target = action_target();
@@ -100,41 +91,33 @@ void App::draw_bridge(double x, double y, double w, double h) {
         const bool hover = enabled && m_hover && m_hover->what == b.hit;
         const double c = by + bh / 2;
         if (!enabled) {
-            fill_rounded(bx, by, bw, bh, 4, m_palette.control, 0.4);
-            set_color(m_palette.control_edge, 0.35);
-            cairo_set_line_width(m_cr, 1);
-            rounded_rect(bx + 0.5, by + 0.5, bw - 1, bh - 1, 4);
-            cairo_stroke(m_cr);
+            pt.fill_rounded(bx, by, bw, bh, 4, m_palette.control, 0.4);
+            pt.stroke_rounded(bx + 0.5, by + 0.5, bw - 1, bh - 1, 4, m_palette.control_edge, 1, 0.35);
         } else {
-            fill_rounded(bx, by, bw, bh, 4, hover ? m_palette.control_hover : m_palette.control);
-            set_color(b.colour, 0.9);
+            pt.fill_rounded(bx, by, bw, bh, 4, hover ? m_palette.control_hover : m_palette.control);
             const double lw = hover ? 2 : 1;
-            cairo_set_line_width(m_cr, lw);
-            rounded_rect(bx + lw / 2, by + lw / 2, bw - lw, bh - lw, 4);
-            cairo_stroke(m_cr);
+            pt.stroke_rounded(bx + lw / 2, by + lw / 2, bw - lw, bh - lw, 4, b.colour, lw, 0.9);
         }
 
         const std::string label = tr(b.label_key);
-        const bool label_fits = text_width(label, 11) <= bw - 6;
+        const bool label_fits = pt.text_width(label, TextStyle(11)) <= bw - 6;
         const double gy = label_fits ? c - 7 : c;
-        painter().glyph(b.glyph, bx + bw / 2, gy, d, enabled ? b.colour : m_palette.dim, enabled ? 0.9 : 0.5);
+        pt.glyph(b.glyph, bx + bw / 2, gy, d, enabled ? b.colour : m_palette.dim, enabled ? 0.9 : 0.5);
         if (label_fits) {
-            const double lw = text_width(label, 11);
-            draw_text(label, bx + (bw - lw) / 2, c + 10, 11, enabled ? m_palette.secondary : m_palette.dim);
+            const double lw = pt.text_width(label, TextStyle(11));
+            pt.text(label, bx + (bw - lw) / 2, c + 10,
+                    TextStyle(11, enabled ? m_palette.secondary : m_palette.dim));
         }
 
         if (enabled && b.side_marker) {
             // Which pane the button acts on: a bar on the edge facing it, with a chevron pointing there.
             const double mx = m_active_right ? bx + bw - 3 - 3 : bx + 3;
-            fill_rect(mx, by + 2, 3, bh - 4, marker, 0.95);
+            pt.fill_rect(mx, by + 2, 3, bh - 4, marker, 0.95);
             const double tipx = m_active_right ? mx - 2 : mx + 3 + 2;
             const double back = m_active_right ? tipx - 3 : tipx + 3;
-            set_color(marker, 0.95);
-            cairo_set_line_width(m_cr, 1.6);
-            cairo_move_to(m_cr, back, c - 3.5);
-            cairo_line_to(m_cr, tipx, c);
-            cairo_line_to(m_cr, back, c + 3.5);
-            cairo_stroke(m_cr);
+            pt.set_colour(marker, 0.95);
+            pt.polyline({{back, c - 3.5}, {tipx, c}, {back, c + 3.5}});
+            pt.stroke(1.6);
         }
         if (enabled) add_hit(bx, by, bw, bh, b.hit, 0, to_right, label);
         by += bh + gap;
@@ -142,23 +125,24 @@ void App::draw_bridge(double x, double y, double w, double h) {
 }
 
 void App::draw_status_bar(double y, double w) {
-    if (!m_cr) return;
+    Painter pt = painter();
+    if (!pt) return;
     constexpr double kH = 24;
-    fill_rect(0, y, w, kH, m_palette.bar);
-    fill_rect(0, y, w, 1, m_palette.divider);
+    pt.fill_rect(0, y, w, kH, m_palette.bar);
+    pt.fill_rect(0, y, w, 1, m_palette.divider);
     const double mid = y + kH / 2;
 
     const Pane& pane = m_active_right ? m_right : m_left;
     const dir_lister::Listing& listing = pane.listing();
-    draw_text(trf("status.folder_summary", listing.dir_count, listing.file_count) + "  ·  " +
-                  fmt::bytes(listing.total_bytes),
-              10, mid, 11, m_palette.secondary);
+    pt.text(trf("status.folder_summary", listing.dir_count, listing.file_count) + "  ·  " +
+                fmt::bytes(listing.total_bytes),
+            10, mid, TextStyle(11, m_palette.secondary));
 
     auto centred_pill = [&](const std::string& text, double pill_alpha, double text_alpha) {
-        const double tw = text_width(text, 11, true);
+        const double tw = pt.text_width(text, TextStyle(11).with_bold());
         const double px = (w - (tw + 16)) / 2;
-        fill_rounded(px, mid - 9, tw + 16, 18, 4, m_palette.ok_bg, pill_alpha);
-        draw_text(text, px + 8, mid, 11, m_palette.ok, true, false, text_alpha);
+        pt.fill_rounded(px, mid - 9, tw + 16, 18, 4, m_palette.ok_bg, pill_alpha);
+        pt.text(text, px + 8, mid, TextStyle(11, m_palette.ok).with_bold().with_alpha(text_alpha));
     };
 
     const double now = now_seconds();
@@ -176,8 +160,8 @@ void App::draw_status_bar(double y, double w) {
                      1.0, 1.0);
 
     const std::string side = tr(m_active_right ? "status.right_active" : "status.left_active");
-    const double tw = text_width(side, 11, true);
+    const double tw = pt.text_width(side, TextStyle(11).with_bold());
     const double px = w - 12 - (tw + 16);
-    fill_rounded(px, mid - 9, tw + 16, 18, 4, m_palette.source_bg);
-    draw_text(side, px + 8, mid, 11, m_palette.source_tint, true);
+    pt.fill_rounded(px, mid - 9, tw + 16, 18, 4, m_palette.source_bg);
+    pt.text(side, px + 8, mid, TextStyle(11, m_palette.source_tint).with_bold());
 }
