@@ -203,19 +203,6 @@ private:
     // ---- Rendering (app_render.cpp, app_panes.cpp) ----
     // Draws on the frame's context; inside a frame only, a painter over nothing otherwise.
     Painter painter() const { return Painter(m_cr); }
-    // Drawing primitives; colours are palette strings. They work only while m_cr is set (inside a frame).
-    void set_color(const std::string& colour, double alpha = 1.0);
-    void fill_rect(double x, double y, double w, double h, const std::string& colour, double alpha = 1.0);
-    void rounded_rect(double x, double y, double w, double h, double r);
-    void fill_rounded(double x, double y, double w, double h, double r, const std::string& colour,
-                      double alpha = 1.0);
-    double text_width(const std::string& text, double size, bool bold = false, bool mono = false);
-    void draw_text(const std::string& text, double x, double y, double size, const std::string& colour,
-                   bool bold = false, bool mono = false, double alpha = 1.0);
-    void draw_text_right(const std::string& text, double x, double y, double size, const std::string& colour,
-                         bool bold = false, bool mono = false);
-    double draw_text_clipped(const std::string& text, double x, double y, double max_w, double size,
-                             const std::string& colour, bool bold = false, bool mono = false);
     void add_hit(double x, double y, double w, double h, Hit what, int param = 0, bool right = false,
                  const std::string& label = std::string());
     // Whether the region under the pointer (as of the last hit test) is this element.

@@ -3,6 +3,7 @@
 // Test access to the App's interface state, and off-screen frames: tests prepare panes, palette, overlays
 // and pointer state directly and render with the same draw_all the window uses, no window needed.
 #include "ui/app.h"
+#include "ui/painter.h"
 #include "ui/theme.h"
 
 #include <cairo.h>
@@ -79,27 +80,28 @@ public:
     std::string& flash_text() { return m_app.m_flash_text; }
     double& flash_until() { return m_app.m_flash_until; }
 
-    // Primitives, callable while cr() is set.
-    void set_color(const std::string& c, double a) { m_app.set_color(c, a); }
+    // The painter's primitives on the app's frame context, callable while cr() is set.
+    void set_color(const std::string& c, double a) { painter().set_colour(c, a); }
     void fill_rect(double x, double y, double w, double h, const std::string& c, double a = 1) {
-        m_app.fill_rect(x, y, w, h, c, a);
+        painter().fill_rect(x, y, w, h, c, a);
     }
     void fill_rounded(double x, double y, double w, double h, double r, const std::string& c, double a = 1) {
-        m_app.fill_rounded(x, y, w, h, r, c, a);
+        painter().fill_rounded(x, y, w, h, r, c, a);
     }
     double text_width(const std::string& t, double size, bool bold = false, bool mono = false) {
-        return m_app.text_width(t, size, bold, mono);
+        return painter().text_width(t, TextStyle(size).with_bold(bold).with_mono(mono));
     }
     void draw_text(const std::string& t, double x, double y, double size, const std::string& c) {
-        m_app.draw_text(t, x, y, size, c);
+        painter().text(t, x, y, TextStyle(size, c));
     }
     void draw_text_right(const std::string& t, double x, double y, double size, const std::string& c) {
-        m_app.draw_text_right(t, x, y, size, c);
+        painter().text(t, x, y, TextStyle(size, c).with_align(Align::Right));
     }
     double draw_text_clipped(const std::string& t, double x, double y, double max_w, double size,
                              const std::string& c) {
-        return m_app.draw_text_clipped(t, x, y, max_w, size, c);
+        return painter().text(t, x, y, TextStyle(size, c).with_max_width(max_w));
     }
+    Painter painter() { return m_app.painter(); }
     void add_hit(double x, double y, double w, double h, App::Hit what, int param = 0, bool right = false) {
         m_app.add_hit(x, y, w, h, what, param, right);
     }
