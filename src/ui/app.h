@@ -22,6 +22,9 @@ typedef struct _GdkEventConfigure GdkEventConfigure;
 typedef struct _GdkEventAny GdkEventAny;
 
 class AppTestPeer;
+namespace drives {
+struct Drive;
+}
 
 // The kinds of clickable regions and of dialogs, in the order of their fixed values. Each list makes both
 // the enumeration and its log names, so the two cannot drift apart.
@@ -211,6 +214,19 @@ private:
     void draw_pane(const Pane& pane, bool right, double x, double y, double w, double h);
     void draw_drive_bar(const Pane& pane, bool right, double x, double y, double w);
     void draw_search_bar(const Pane& pane, bool right, double x, double y, double w);
+    // The parts of draw_pane, top to bottom, sharing the pane's frame (app_panes.cpp).
+    struct PaneFrame;
+    void draw_pane_banner(const PaneFrame& f);
+    void draw_path_bar(const PaneFrame& f);
+    void place_pane_list(PaneFrame& f, double list_top);
+    void draw_column_header(const PaneFrame& f, double hy);
+    void draw_pane_rows(const PaneFrame& f);
+    void draw_pane_row(const PaneFrame& f, int i, double ry, const char* date_fmt);
+    void draw_row_cells(const PaneFrame& f, const FsEntry& e, double cy, bool strong, const char* date_fmt);
+    void draw_pane_scroll_bars(const PaneFrame& f);
+    void draw_drive_popup(const std::vector<drives::Drive>& list, bool right, double bx, double top,
+                          double bw);
+    void draw_path_edit_button(bool right, double ex, double by, double bh);
 
     Layout m_layout;
     std::vector<HitRect> m_hits;

@@ -1,6 +1,7 @@
 // Drawing of the two file panes: banner, drive bar and its pop-up, path bar or path editor, search bar,
 // column header, rows, scroll bars, the reload wash, the busy veil and the frame.
 #include "ui/app.h"
+#include "ui/layout_metrics.h"
 #include "ui/painter.h"
 
 #include "base/format.h"
@@ -176,56 +177,143 @@ std::vector<std::string> path_segments(const std::string& path) {
     return out;
 }
 
+// The colour of a name in the list, by the kind of entry.
+const std::string& name_colour_of(const Palette& p, const FsEntry& e) {
+    switch (e.kind) {
+    case FsEntry::Kind::Dir:
+    case FsEntry::Kind::Parent:
+        return p.dir_text;
+    case FsEntry::Kind::Symlink:
+    case FsEntry::Kind::SymlinkDir:
+        return p.link_text;
+    case FsEntry::Kind::BrokenSymlink:
+        return p.broken_text;
+    case FsEntry::Kind::Special:
+        return p.secondary;
+    case FsEntry::Kind::File:
+        if (archive_ops::is_archive_name(e.name)) return p.archive_text;
+        if (e.perm & 0111) return p.exec_text;
+        break;
+    }
+    return p.text;
+}
+
+// The dot before a place in the drive list.
+const std::string& drive_dot_colour(const Palette& p, drives::Kind kind) {
+    switch (kind) {
+    case drives::Kind::Home:
+    case drives::Kind::Bookmark:
+        return p.accent;
+    case drives::Kind::Removable:
+        return p.warn;
+    case drives::Kind::Network:
+        return p.link_text;
+    case drives::Kind::Local:
+    case drives::Kind::Root:
+        break;
+    }
+    return p.exec_text;
+}
+
 } // namespace
+
+// What the parts of one pane share while it is drawn: where it is, whether it is the active one, and the
+// list geometry that the column header, the rows and the scroll bars agree on.
+struct App::PaneFrame {
+    const Pane& pane;
+    bool right = false;
+    int side = 0;
+    bool active = false;
+    double x = 0, y = 0, w = 0, h = 0;
+    double list_top = 0, list_h = 0, row_h = metrics::kRowH;
+    int count = 0;   // rows of the pane
+    int visible = 0; // rows that fit
+    double view_w = 0, max_hscroll = 0;
+    Columns cols;
+
+    PaneFrame(const Pane& pane_, bool right_, bool active_, double x_, double y_, double w_, double h_)
+        : pane(pane_), right(right_), side(right_ ? 1 : 0), active(active_), x(x_), y(y_), w(w_), h(h_) {}
+};
 
 void App::draw_pane(const Pane& pane, bool right, double x, double y, double w, double h) {
     const Palette& p = m_palette;
-    const Settings& settings = SettingsStore::instance().get();
     const int side = right ? 1 : 0;
     const bool active = right == m_active_right;
-    const std::string& tint = active ? p.source_tint : p.target_tint;
     Painter pt = painter();
     if (!pt) return;
 
     pt.fill_rect(x, y, w, h, active ? p.pane_active : p.pane);
+    PaneFrame f(pane, right, active, x, y, w, h);
+    draw_pane_banner(f);
+    draw_drive_bar(pane, right, x, y + metrics::kDriveBarTop, w);
+    draw_path_bar(f);
 
-    // Banner: says which side is the source; the arrow points from the source to the target.
-    pt.fill_rect(x, y, w, 28, tint);
-    {
-        std::string label = tr(active ? "pane.source" : "pane.target");
-        std::string hint = tr(active ? "pane.source_hint" : "pane.target_hint");
-        double lw = pt.text_width(label, TextStyle(14).with_bold());
-        double hw = pt.text_width(hint, TextStyle(11));
-        double cy = y + 14;
-        double dir = m_active_right ? -1 : 1;
-        double tail, tip;
-        if (!right) {
-            pt.text(label, x + 16, cy, TextStyle(14, kWhite).with_bold());
-            double start = x + 16 + lw + 12;
-            tail = dir > 0 ? start : start + 30;
-            tip = dir > 0 ? start + 30 : start;
-            if (w > lw + hw + 110) pt.text(hint, x + w - 16 - hw, cy, TextStyle(11, kWhite).with_alpha(0.85));
-        } else {
-            pt.text(label, x + w - 16, cy, TextStyle(14, kWhite).with_bold().with_align(Align::Right));
-            double end = x + w - 16 - lw - 12;
-            tail = dir > 0 ? end - 30 : end;
-            tip = dir > 0 ? end : end - 30;
-            if (w > lw + hw + 110) pt.text(hint, x + 16, cy, TextStyle(11, kWhite).with_alpha(0.85));
-        }
-        pt.line(tail, cy, tip - dir * 10, cy, kWhite, 3, 0.95);
-        pt.polygon({{tip, cy}, {tip - dir * 12, cy - 7}, {tip - dir * 12, cy + 7}});
-        pt.fill();
+    const bool search_shown = m_search_pane == side || !pane.filter().empty();
+    double top = y + metrics::kSearchBarTop;
+    if (search_shown) {
+        draw_search_bar(pane, right, x, top, w);
+        top += metrics::kSearchBarH;
     }
-    add_hit(x, y, w, 28, Hit::PaneBanner, 0, right);
+    place_pane_list(f, top + metrics::kColumnHeaderH);
+    draw_column_header(f, top);
+    draw_pane_rows(f);
+    draw_pane_scroll_bars(f);
 
-    draw_drive_bar(pane, right, x, y + 28, w);
+    if (m_path_edit == side && !m_path_error.empty()) {
+        double ey = y + metrics::kPathBarTop + metrics::kPathBarH;
+        pt.fill_rect(x, ey, w, 20, p.danger_bg);
+        pt.fill_rect(x, ey, 3, 20, p.danger);
+        pt.text(m_path_error, x + 10, ey + 10, TextStyle(11, p.danger).with_max_width(w - 20));
+    }
 
-    // Path bar, or the path editor while this side's path is typed in.
-    const double py = y + 62;
-    const bool editing = m_path_edit == side;
-    if (editing) {
+    if (m_frame_copy.running || m_frame_bg.running) pt.fill_rect(x, y, w, h, p.window, 0.45);
+
+    if (m_drag_active && m_drag_inside && m_drag_target_right == right)
+        pt.stroke_rect(x + 2, y + 2, w - 4, h - 4, p.ok, 4);
+    else
+        pt.stroke_rect(x + 1.5, y + 1.5, w - 3, h - 3, active ? p.source_tint : p.target_tint,
+                       active ? 4 : 1.5, active ? 1.0 : 0.45);
+}
+
+// Banner: says which side is the source; the arrow points from the source to the target.
+void App::draw_pane_banner(const PaneFrame& f) {
+    Painter pt = painter();
+    const double x = f.x, y = f.y, w = f.w;
+    pt.fill_rect(x, y, w, metrics::kBannerH, f.active ? m_palette.source_tint : m_palette.target_tint);
+    std::string label = tr(f.active ? "pane.source" : "pane.target");
+    std::string hint = tr(f.active ? "pane.source_hint" : "pane.target_hint");
+    double lw = pt.text_width(label, TextStyle(14).with_bold());
+    double hw = pt.text_width(hint, TextStyle(11));
+    double cy = y + 14;
+    double dir = m_active_right ? -1 : 1;
+    double tail, tip;
+    if (!f.right) {
+        pt.text(label, x + 16, cy, TextStyle(14, kWhite).with_bold());
+        double start = x + 16 + lw + 12;
+        tail = dir > 0 ? start : start + 30;
+        tip = dir > 0 ? start + 30 : start;
+        if (w > lw + hw + 110) pt.text(hint, x + w - 16 - hw, cy, TextStyle(11, kWhite).with_alpha(0.85));
+    } else {
+        pt.text(label, x + w - 16, cy, TextStyle(14, kWhite).with_bold().with_align(Align::Right));
+        double end = x + w - 16 - lw - 12;
+        tail = dir > 0 ? end - 30 : end;
+        tip = dir > 0 ? end : end - 30;
+        if (w > lw + hw + 110) pt.text(hint, x + 16, cy, TextStyle(11, kWhite).with_alpha(0.85));
+    }
+    pt.line(tail, cy, tip - dir * 10, cy, kWhite, 3, 0.95);
+    pt.polygon({{tip, cy}, {tip - dir * 12, cy - 7}, {tip - dir * 12, cy + 7}});
+    pt.fill();
+    add_hit(x, y, w, metrics::kBannerH, Hit::PaneBanner, 0, f.right);
+}
+
+// Path bar, or the path editor while this side's path is typed in.
+void App::draw_path_bar(const PaneFrame& f) {
+    const Palette& p = m_palette;
+    Painter pt = painter();
+    const double x = f.x, w = f.w, py = f.y + metrics::kPathBarTop, bar_h = metrics::kPathBarH;
+    if (m_path_edit == f.side) {
         TextField field;
-        field.box = {x, py, w, 26};
+        field.box = {x, py, w, bar_h};
         field.fill = p.control;
         field.border = m_path_error.empty() ? p.accent : p.danger;
         field.border_width = 2;
@@ -237,143 +325,147 @@ void App::draw_pane(const Pane& pane, bool right, double x, double y, double w, 
         field.caret_colour = p.accent;
         field.text = TextStyle(11, p.control_text).with_mono();
         pt.text_field(field, m_path_buffer, m_path_caret, {}, true, {});
-    } else {
-        pt.fill_rect(x, py, w, 26, active ? p.header_active : p.header);
-        add_hit(x, py, w, 26, Hit::PathBar, 0, right);
-        const double cy = py + 13;
-        double slash_w = pt.text_width("/", TextStyle(11));
-        pt.text("/", x + 10, cy, TextStyle(11, p.accent));
-        add_hit(x + 7, py, slash_w + 6, 26, Hit::PathSegment, 0, right, "/");
-        std::vector<std::string> segs = path_segments(pane.path());
-        std::vector<double> widths;
-        for (size_t i = 0; i < segs.size(); ++i)
-            widths.push_back(pt.text_width(segs[i], TextStyle(11).with_bold(i + 1 == segs.size())));
-        double cx = x + 10 + slash_w + 8;
-        const double limit = x + w - 10;
-        double need = 0;
-        for (double sw : widths)
-            need += sw + 14;
-        size_t first = 0;
-        if (cx + need > limit && segs.size() > 1) {
-            // Drop leading segments until the rest fits after the ellipsis; the last one always stays.
-            double ell_w = pt.text_width("…", TextStyle(11)) + 8;
-            while (first + 1 < segs.size() && cx + ell_w + need > limit) {
-                need -= widths[first] + 14;
-                ++first;
-            }
-            pt.text("…", cx, cy, TextStyle(11, p.dim));
-            cx += ell_w;
-        }
-        for (size_t i = first; i < segs.size(); ++i) {
-            bool last = i + 1 == segs.size();
-            double sw = widths[i];
-            if (last)
-                sw = pt.text(segs[i], cx, cy, TextStyle(11, p.text).with_bold().with_max_width(limit - cx));
-            else
-                pt.text(segs[i], cx, cy, TextStyle(11, p.accent));
-            add_hit(cx - 3, py, sw + 6, 26, Hit::PathSegment, int(i + 1), right, segs[i]);
-            if (!last) pt.text("›", cx + sw + 4, cy, TextStyle(11, p.dim));
-            cx += sw + 14;
-        }
+        return;
     }
-
-    const bool search_shown = m_search_pane == side || !pane.filter().empty();
-    double top = y + 88;
-    if (search_shown) {
-        draw_search_bar(pane, right, x, top, w);
-        top += 28;
+    pt.fill_rect(x, py, w, bar_h, f.active ? p.header_active : p.header);
+    add_hit(x, py, w, bar_h, Hit::PathBar, 0, f.right);
+    const double cy = py + 13;
+    double slash_w = pt.text_width("/", TextStyle(11));
+    pt.text("/", x + 10, cy, TextStyle(11, p.accent));
+    add_hit(x + 7, py, slash_w + 6, bar_h, Hit::PathSegment, 0, f.right, "/");
+    std::vector<std::string> segs = path_segments(f.pane.path());
+    std::vector<double> widths;
+    for (size_t i = 0; i < segs.size(); ++i)
+        widths.push_back(pt.text_width(segs[i], TextStyle(11).with_bold(i + 1 == segs.size())));
+    double cx = x + 10 + slash_w + 8;
+    const double limit = x + w - 10;
+    double need = 0;
+    for (double sw : widths)
+        need += sw + 14;
+    size_t first = 0;
+    if (cx + need > limit && segs.size() > 1) {
+        // Drop leading segments until the rest fits after the ellipsis; the last one always stays.
+        double ell_w = pt.text_width("…", TextStyle(11)) + 8;
+        while (first + 1 < segs.size() && cx + ell_w + need > limit) {
+            need -= widths[first] + 14;
+            ++first;
+        }
+        pt.text("…", cx, cy, TextStyle(11, p.dim));
+        cx += ell_w;
     }
+    for (size_t i = first; i < segs.size(); ++i) {
+        bool last = i + 1 == segs.size();
+        double sw = widths[i];
+        if (last)
+            sw = pt.text(segs[i], cx, cy, TextStyle(11, p.text).with_bold().with_max_width(limit - cx));
+        else
+            pt.text(segs[i], cx, cy, TextStyle(11, p.accent));
+        add_hit(cx - 3, py, sw + 6, bar_h, Hit::PathSegment, int(i + 1), f.right, segs[i]);
+        if (!last) pt.text("›", cx + sw + 4, cy, TextStyle(11, p.dim));
+        cx += sw + 14;
+    }
+}
 
-    // Columns and scrolling.
-    const int n = pane.count();
-    const double list_top = top + 26;
-    const double list_h = std::max(0.0, y + h - 18 - list_top);
-    const double row_h = m_layout.row_h > 0 ? m_layout.row_h : 24;
+// Columns and scrolling: the list from `list_top` to the horizontal scroll bar, the rows that fit, and the
+// columns, with the horizontal scroll clamped to what the columns need.
+void App::place_pane_list(PaneFrame& f, double list_top) {
+    const Settings& settings = SettingsStore::instance().get();
+    const int side = f.side;
+    f.count = f.pane.count();
+    f.list_top = list_top;
+    f.list_h = std::max(0.0, f.y + f.h - metrics::kHScrollBarH - list_top);
+    f.row_h = m_layout.row_h > 0 ? m_layout.row_h : metrics::kRowH;
     // Rows that fit in this pane's own list, which the search bar makes one bar shorter.
-    const int fit_rows = std::max(1, int(list_h / row_h));
-    const int v = std::min(m_layout.visible_rows, fit_rows);
-    const double sbw = n > v ? 11 : 0;
-    Columns cols = compute_columns(x, w, settings, sbw, m_pane_hscroll[side]);
-    const double view_w = std::max(0.0, w - sbw);
-    const double max_h = std::max(0.0, cols.content_w - view_w);
-    const double hs = std::clamp(m_pane_hscroll[side], 0.0, max_h);
+    const int fit_rows = std::max(1, int(f.list_h / f.row_h));
+    f.visible = std::min(m_layout.visible_rows, fit_rows);
+    const double sbw = f.count > f.visible ? metrics::kVScrollBarW : 0;
+    f.cols = compute_columns(f.x, f.w, settings, sbw, m_pane_hscroll[side]);
+    f.view_w = std::max(0.0, f.w - sbw);
+    f.max_hscroll = std::max(0.0, f.cols.content_w - f.view_w);
+    const double hs = std::clamp(m_pane_hscroll[side], 0.0, f.max_hscroll);
     if (hs != m_pane_hscroll[side]) {
         m_pane_hscroll[side] = hs;
-        cols = compute_columns(x, w, settings, sbw, hs);
+        f.cols = compute_columns(f.x, f.w, settings, sbw, hs);
     }
-    m_pane_content_w[side] = cols.content_w;
-    m_pane_view_w[side] = view_w;
+    m_pane_content_w[side] = f.cols.content_w;
+    m_pane_view_w[side] = f.view_w;
+}
 
-    // Column header.
-    const double hy = top;
-    const dir_lister::SortOrder& order = pane.sort_order();
-    pt.fill_rect(x, hy, w, 26, active ? mix_hex(p.source_tint, p.bar, 0.13) : p.header);
-    if (active)
+// Column header: the labels with the sort mark, the dividers and the resize handles between columns.
+void App::draw_column_header(const PaneFrame& f, double hy) {
+    const Palette& p = m_palette;
+    Painter pt = painter();
+    const double x = f.x, w = f.w, view_w = f.view_w, head_h = metrics::kColumnHeaderH;
+    const bool right = f.right;
+    const Columns& cols = f.cols;
+    const dir_lister::SortOrder& order = f.pane.sort_order();
+    pt.fill_rect(x, hy, w, head_h, f.active ? mix_hex(p.source_tint, p.bar, 0.13) : p.header);
+    if (f.active)
         pt.fill_rect(x, hy + 25, w, 2, p.source_tint);
     else
         pt.fill_rect(x, hy + 25, w, 1, p.divider);
-    add_hit(x, hy, w, 26, Hit::PaneHeaderMenu, 0, right);
-    {
-        Painter::Saved header_clip = pt.save();
-        pt.clip(x, hy, view_w, 26);
-        const double cy = hy + 13;
-        // Hit regions stay inside the visible part of the header.
-        auto clipped_hit = [&](double hx, double hw, Hit what, int param) {
-            double l = std::max(hx, x), r = std::min(hx + hw, x + view_w);
-            if (r > l) add_hit(l, hy, r - l, 26, what, param, right);
-        };
-        auto triangle = [&](double tx, bool up) {
-            pt.polygon({{tx, up ? cy + 2.5 : cy - 2.5},
-                        {tx + 7, up ? cy + 2.5 : cy - 2.5},
-                        {tx + 3.5, up ? cy - 2.5 : cy + 2.5}});
-            pt.fill();
-        };
-        bool sorted = order.key == dir_lister::SortKey::Name;
-        std::string name_label = tr("col.name");
-        double nw = pt.text(name_label, cols.name_x, cy,
-                            TextStyle(11, sorted ? p.accent : p.secondary)
-                                .with_bold(sorted)
-                                .with_max_width(cols.name_w - 14));
-        if (sorted) {
-            pt.set_colour(p.accent);
-            triangle(cols.name_x + nw + 5, order.ascending);
-        }
-        double name_edge = cols.name_x + cols.name_w;
-        clipped_hit(x, name_edge - x, Hit::PaneHeader, int(dir_lister::SortKey::Name));
-        double prev = name_edge;
-        for (const PlacedColumn& c : cols.placed) {
-            bool s = order.key == c.def->sort_key;
-            double r = c.x + c.w;
-            std::string label = tr(c.def->label_key);
-            if (s) {
-                pt.text(label, r - 6 - 12, cy, TextStyle(11, p.accent).with_bold().with_align(Align::Right));
-                pt.set_colour(p.accent);
-                triangle(r - 9 - 7, order.ascending);
-            } else {
-                pt.text(label, r - 6, cy, TextStyle(11, p.secondary).with_align(Align::Right));
-            }
-            clipped_hit(prev, r - prev, Hit::PaneHeader, int(c.def->sort_key));
-            prev = r;
-        }
-        std::vector<std::pair<double, int>> edges{{name_edge, -1}};
-        for (const PlacedColumn& c : cols.placed)
-            edges.emplace_back(c.x + c.w, int(c.def->id));
-        for (auto& [ex, id] : edges) {
-            double lx = std::round(ex) + 0.5;
-            pt.line(lx, hy + 6, lx, hy + 20, p.divider, 1);
-        }
-        for (auto& [ex, id] : edges)
-            if (ex + 6 > x && ex - 6 < x + view_w) add_hit(ex - 6, hy, 12, 26, Hit::ColumnResize, id, right);
-    }
+    add_hit(x, hy, w, head_h, Hit::PaneHeaderMenu, 0, right);
 
-    // Rows.
+    std::optional<Painter::Saved> clip(std::in_place, pt.context());
+    pt.clip(x, hy, view_w, head_h);
+    const double cy = hy + 13;
+    // Hit regions stay inside the visible part of the header.
+    auto clipped_hit = [&](double hx, double hw, Hit what, int param) {
+        double l = std::max(hx, x), r = std::min(hx + hw, x + view_w);
+        if (r > l) add_hit(l, hy, r - l, head_h, what, param, right);
+    };
+    auto triangle = [&](double tx, bool up) {
+        pt.set_colour(p.accent);
+        pt.polygon({{tx, up ? cy + 2.5 : cy - 2.5},
+                    {tx + 7, up ? cy + 2.5 : cy - 2.5},
+                    {tx + 3.5, up ? cy - 2.5 : cy + 2.5}});
+        pt.fill();
+    };
+    bool sorted = order.key == dir_lister::SortKey::Name;
+    const TextStyle name_style = TextStyle(11, sorted ? p.accent : p.secondary).with_bold(sorted);
+    double nw = pt.text(tr("col.name"), cols.name_x, cy, name_style.with_max_width(cols.name_w - 14));
+    if (sorted) triangle(cols.name_x + nw + 5, order.ascending);
+    double name_edge = cols.name_x + cols.name_w;
+    clipped_hit(x, name_edge - x, Hit::PaneHeader, int(dir_lister::SortKey::Name));
+    double prev = name_edge;
+    for (const PlacedColumn& c : cols.placed) {
+        bool s = order.key == c.def->sort_key;
+        double r = c.x + c.w;
+        std::string label = tr(c.def->label_key);
+        if (s) {
+            pt.text(label, r - 6 - 12, cy, TextStyle(11, p.accent).with_bold().with_align(Align::Right));
+            triangle(r - 9 - 7, order.ascending);
+        } else {
+            pt.text(label, r - 6, cy, TextStyle(11, p.secondary).with_align(Align::Right));
+        }
+        clipped_hit(prev, r - prev, Hit::PaneHeader, int(c.def->sort_key));
+        prev = r;
+    }
+    std::vector<std::pair<double, int>> edges{{name_edge, -1}};
+    for (const PlacedColumn& c : cols.placed)
+        edges.emplace_back(c.x + c.w, int(c.def->id));
+    for (auto& [ex, id] : edges) {
+        double lx = std::round(ex) + 0.5;
+        pt.line(lx, hy + 6, lx, hy + 20, p.divider, 1);
+    }
+    clip.reset();
+    for (auto& [ex, id] : edges)
+        if (ex + 6 > x && ex - 6 < x + view_w) add_hit(ex - 6, hy, 12, head_h, Hit::ColumnResize, id, right);
+}
+
+// Rows: the visible entries, or why there are none, under the reload wash.
+void App::draw_pane_rows(const PaneFrame& f) {
+    const Palette& p = m_palette;
+    Painter pt = painter();
+    const double x = f.x, w = f.w, list_top = f.list_top, list_h = f.list_h;
+    const int n = f.count;
     const double list_bottom = list_top + list_h;
-    std::optional<Painter::Saved> list_clip(std::in_place, pt.context());
+    Painter::Saved saved = pt.save();
     pt.clip(x, list_top, w, list_h);
     // The list and its rows take clicks over the pane's whole width; the scroll thumb, registered later,
     // lies on top of them, and the track beside it then still belongs to the list.
-    add_hit(x, list_top, w, list_h, Hit::PaneBackground, 0, right);
-    const dir_lister::Listing& listing = pane.listing();
+    add_hit(x, list_top, w, list_h, Hit::PaneBackground, 0, f.right);
+    const dir_lister::Listing& listing = f.pane.listing();
     if (!listing.error.empty()) {
         pt.text(tr("err.cannot_read"), x + 10, list_top + 28, TextStyle(12.5, p.danger).with_bold());
         pt.text(listing.error, x + 10, list_top + 48, TextStyle(11, p.secondary).with_max_width(w - 20));
@@ -381,243 +473,169 @@ void App::draw_pane(const Pane& pane, bool right, double x, double y, double w, 
         pt.text(tr("label.empty_folder"), x + 10, list_top + 28, TextStyle(12.5, p.dim));
     }
     const char* date_fmt = I18n::instance().date_format();
-    const int first = std::clamp(pane.scroll(), 0, std::max(0, n - 1));
-    const std::vector<FsEntry>& entries = pane.entries();
+    const int first = std::clamp(f.pane.scroll(), 0, std::max(0, n - 1));
     for (int i = first; i < n; ++i) {
-        double ry = list_top + (i - first) * row_h;
+        double ry = list_top + (i - first) * f.row_h;
         if (ry >= list_bottom) break;
-        const FsEntry& e = entries[size_t(i)];
-        bool selected = pane.is_selected(i);
-        if (selected)
-            pt.fill_rect(x, ry, view_w, row_h, p.selection, active ? 1.0 : 0.45);
-        else if (active && i % 2 == 1)
-            pt.fill_rect(x, ry, view_w, row_h, p.row_alt);
-        if (m_drag_active && m_drag_target_right == right && m_drag_row == i) {
-            pt.fill_rect(x, ry, view_w, row_h, p.ok, 0.3);
-            pt.stroke_rect(x + 1, ry + 1, view_w - 2, row_h - 2, p.ok, 2);
-        }
-        if (active && i == pane.cursor()) {
-            pt.fill_rect(x, ry, 4, row_h, p.source_tint);
-            pt.stroke_rect(x + 0.5, ry + 0.5, view_w - 1, row_h - 1, p.source_tint, 1, 0.55);
-        }
-
-        const bool strong = selected && active;
-        const std::string* name_colour = &p.text;
-        switch (e.kind) {
-        case FsEntry::Kind::Dir:
-        case FsEntry::Kind::Parent:
-            name_colour = &p.dir_text;
-            break;
-        case FsEntry::Kind::Symlink:
-        case FsEntry::Kind::SymlinkDir:
-            name_colour = &p.link_text;
-            break;
-        case FsEntry::Kind::BrokenSymlink:
-            name_colour = &p.broken_text;
-            break;
-        case FsEntry::Kind::Special:
-            name_colour = &p.secondary;
-            break;
-        case FsEntry::Kind::File:
-            if (archive_ops::is_archive_name(e.name))
-                name_colour = &p.archive_text;
-            else if (e.perm & 0111)
-                name_colour = &p.exec_text;
-            break;
-        }
-        if (strong) name_colour = &p.selection_text;
-        const std::string& cell_colour = strong ? p.selection_text : p.secondary;
-        const double cy = ry + row_h / 2;
-
-        double tx = cols.name_x;
-        if (e.is_dir_like() || is_parent(e)) {
-            // Folder glyph: a body with a tab on its upper left.
-            pt.set_colour(*name_colour);
-            double gx = cols.name_x, gy = cy - 4;
-            pt.polygon({{gx, gy - 1.5},
-                        {gx + 4, gy - 1.5},
-                        {gx + 5, gy},
-                        {gx + 10, gy},
-                        {gx + 10, gy + 8},
-                        {gx, gy + 8}});
-            pt.fill();
-            tx += 15;
-        }
-        const double name_room = cols.name_x + cols.name_w - tx;
-        if (pane.renaming() && pane.rename_index() == i) {
-            double box_w = std::min(name_room + 6, 406.0);
-            TextField field;
-            field.box = {tx - 3, ry + 2, box_w, 20};
-            field.fill = p.control;
-            field.border = p.accent;
-            field.border_width = 1.5;
-            field.pad_left = 3;
-            field.pad_right = 3;
-            // Keeps the caret in view when the name is longer than the box.
-            field.caret_margin = 6;
-            field.clip_slack = 1.5;
-            field.caret_inset = 3;
-            field.caret_colour = p.accent;
-            field.text = TextStyle(12.5, p.control_text);
-            pt.text_field(field, pane.rename_buffer(), pane.rename_caret(), {}, true, {});
-        } else {
-            std::string shown = e.name;
-            if (e.is_symlink() && !e.link_target.empty()) shown += " → " + e.link_target;
-            pt.text(shown, tx, cy, TextStyle(12.5, *name_colour).with_max_width(name_room));
-        }
-
-        if (!is_parent(e)) {
-            for (const PlacedColumn& c : cols.placed) {
-                double r = c.x + c.w - 6;
-                if (c.x > x + view_w || r < x) continue;
-                switch (c.def->id) {
-                case ColumnId::Size:
-                    if (e.is_dir_like() || e.size < 0)
-                        pt.text("—", r, cy, TextStyle(11, cell_colour).with_mono().with_align(Align::Right));
-                    else
-                        pt.text(fmt::bytes(e.size), r, cy,
-                                TextStyle(11, cell_colour).with_mono().with_align(Align::Right));
-                    break;
-                case ColumnId::Type:
-                    pt.text(type_text(e), r, cy, TextStyle(11, cell_colour).with_align(Align::Right));
-                    break;
-                case ColumnId::Modified:
-                    if (e.mtime >= 1)
-                        pt.text(time_text(e.mtime, date_fmt), r, cy,
-                                TextStyle(11, cell_colour).with_mono().with_align(Align::Right));
-                    break;
-                case ColumnId::Created:
-                    if (e.btime >= 1)
-                        pt.text(time_text(e.btime, date_fmt), r, cy,
-                                TextStyle(11, cell_colour).with_mono().with_align(Align::Right));
-                    else
-                        pt.text("—", r, cy,
-                                TextStyle(11, strong ? p.selection_text : p.dim)
-                                    .with_mono()
-                                    .with_align(Align::Right));
-                    break;
-                case ColumnId::Permissions:
-                    pt.text(dir_lister::permission_string(e), r, cy,
-                            TextStyle(11, cell_colour).with_mono().with_align(Align::Right));
-                    break;
-                case ColumnId::Owner:
-                    pt.text(e.owner, r, cy, TextStyle(11, cell_colour).with_align(Align::Right));
-                    break;
-                case ColumnId::Group:
-                    pt.text(e.group, r, cy, TextStyle(11, cell_colour).with_align(Align::Right));
-                    break;
-                }
-            }
-        }
-        add_hit(x, ry, w, row_h, Hit::PaneRow, i, right, e.name);
+        draw_pane_row(f, i, ry, date_fmt);
     }
 
     // The wash after a reload fades out over 0.45 s.
     if (m_reload_flash_until > 0) {
-        double f = (m_reload_flash_until - now_seconds()) / 0.45;
-        if (f > 0)
-            pt.fill_rect(x, list_top, w, list_h, p.accent, 0.16 * f * f);
+        double fade = (m_reload_flash_until - now_seconds()) / 0.45;
+        if (fade > 0)
+            pt.fill_rect(x, list_top, w, list_h, p.accent, 0.16 * fade * fade);
         else
             m_reload_flash_until = 0;
     }
-    list_clip.reset();
+}
 
-    // Horizontal scroll bar.
+// One row: its background marks (selection, stripes, drop target, cursor), the name or the rename box,
+// and the cells of the other columns.
+void App::draw_pane_row(const PaneFrame& f, int i, double ry, const char* date_fmt) {
+    const Palette& p = m_palette;
+    Painter pt = painter();
+    const double x = f.x, view_w = f.view_w, row_h = f.row_h;
+    const bool active = f.active;
+    const Pane& pane = f.pane;
+    const FsEntry& e = pane.entries()[size_t(i)];
+    bool selected = pane.is_selected(i);
+    if (selected)
+        pt.fill_rect(x, ry, view_w, row_h, p.selection, active ? 1.0 : 0.45);
+    else if (active && i % 2 == 1)
+        pt.fill_rect(x, ry, view_w, row_h, p.row_alt);
+    if (m_drag_active && m_drag_target_right == f.right && m_drag_row == i) {
+        pt.fill_rect(x, ry, view_w, row_h, p.ok, 0.3);
+        pt.stroke_rect(x + 1, ry + 1, view_w - 2, row_h - 2, p.ok, 2);
+    }
+    if (active && i == pane.cursor()) {
+        pt.fill_rect(x, ry, 4, row_h, p.source_tint);
+        pt.stroke_rect(x + 0.5, ry + 0.5, view_w - 1, row_h - 1, p.source_tint, 1, 0.55);
+    }
+
+    const bool strong = selected && active;
+    const std::string& name_colour = strong ? p.selection_text : name_colour_of(p, e);
+    const double cy = ry + row_h / 2;
+    const Columns& cols = f.cols;
+    double tx = cols.name_x;
+    if (e.is_dir_like() || is_parent(e)) {
+        // Folder glyph: a body with a tab on its upper left.
+        pt.set_colour(name_colour);
+        double gx = cols.name_x, gy = cy - 4;
+        pt.polygon({{gx, gy - 1.5},
+                    {gx + 4, gy - 1.5},
+                    {gx + 5, gy},
+                    {gx + 10, gy},
+                    {gx + 10, gy + 8},
+                    {gx, gy + 8}});
+        pt.fill();
+        tx += 15;
+    }
+    const double name_room = cols.name_x + cols.name_w - tx;
+    if (pane.renaming() && pane.rename_index() == i) {
+        TextField field;
+        field.box = {tx - 3, ry + 2, std::min(name_room + 6, 406.0), 20};
+        field.fill = p.control;
+        field.border = p.accent;
+        field.border_width = 1.5;
+        field.pad_left = 3;
+        field.pad_right = 3;
+        // Keeps the caret in view when the name is longer than the box.
+        field.caret_margin = 6;
+        field.clip_slack = 1.5;
+        field.caret_inset = 3;
+        field.caret_colour = p.accent;
+        field.text = TextStyle(12.5, p.control_text);
+        pt.text_field(field, pane.rename_buffer(), pane.rename_caret(), {}, true, {});
+    } else {
+        std::string shown = e.name;
+        if (e.is_symlink() && !e.link_target.empty()) shown += " → " + e.link_target;
+        pt.text(shown, tx, cy, TextStyle(12.5, name_colour).with_max_width(name_room));
+    }
+    if (!is_parent(e)) draw_row_cells(f, e, cy, strong, date_fmt);
+    add_hit(x, ry, f.w, row_h, Hit::PaneRow, i, f.right, e.name);
+}
+
+// The cells of the columns after the name, right-aligned; those scrolled out of view are skipped.
+void App::draw_row_cells(const PaneFrame& f, const FsEntry& e, double cy, bool strong, const char* date_fmt) {
+    const Palette& p = m_palette;
+    Painter pt = painter();
+    const TextStyle cell = TextStyle(11, strong ? p.selection_text : p.secondary).with_align(Align::Right);
+    const TextStyle mono = cell.with_mono();
+    for (const PlacedColumn& c : f.cols.placed) {
+        double r = c.x + c.w - 6;
+        if (c.x > f.x + f.view_w || r < f.x) continue;
+        switch (c.def->id) {
+        case ColumnId::Size:
+            pt.text(e.is_dir_like() || e.size < 0 ? std::string("—") : fmt::bytes(e.size), r, cy, mono);
+            break;
+        case ColumnId::Type:
+            pt.text(type_text(e), r, cy, cell);
+            break;
+        case ColumnId::Modified:
+            if (e.mtime >= 1) pt.text(time_text(e.mtime, date_fmt), r, cy, mono);
+            break;
+        case ColumnId::Created:
+            if (e.btime >= 1)
+                pt.text(time_text(e.btime, date_fmt), r, cy, mono);
+            else
+                pt.text("—", r, cy, mono.with_colour(strong ? p.selection_text : p.dim));
+            break;
+        case ColumnId::Permissions:
+            pt.text(dir_lister::permission_string(e), r, cy, mono);
+            break;
+        case ColumnId::Owner:
+            pt.text(e.owner, r, cy, cell);
+            break;
+        case ColumnId::Group:
+            pt.text(e.group, r, cy, cell);
+            break;
+        }
+    }
+}
+
+// The horizontal scroll bar under the list, and the vertical one at the right edge when rows are hidden.
+void App::draw_pane_scroll_bars(const PaneFrame& f) {
+    const Palette& p = m_palette;
+    Painter pt = painter();
+    const double x = f.x, w = f.w, view_w = f.view_w, list_top = f.list_top, list_h = f.list_h;
+    const int side = f.side, n = f.count, v = f.visible;
     {
-        const double by = list_bottom;
+        const double by = list_top + list_h;
         pt.fill_rect(x, by, w, 1, p.divider);
-        pt.fill_rect(x, by + 1, w, 17, p.header);
-        const bool scrolls = cols.content_w > view_w;
-        double tw = scrolls ? std::max(40.0, view_w * view_w / cols.content_w) : std::max(40.0, view_w);
+        pt.fill_rect(x, by + 1, w, metrics::kHScrollBarH - 1, p.header);
+        const bool scrolls = f.cols.content_w > view_w;
+        double tw = scrolls ? std::max(40.0, view_w * view_w / f.cols.content_w) : std::max(40.0, view_w);
         double travel = std::max(0.0, view_w - tw);
-        double frac = max_h > 0 ? m_pane_hscroll[side] / max_h : 0;
+        double frac = f.max_hscroll > 0 ? m_pane_hscroll[side] / f.max_hscroll : 0;
         double alpha = !scrolls ? 0.45 : m_pane_hdrag == side ? 0.9 : 0.65;
         pt.fill_rounded(x + travel * frac, by + 3, tw, 12, 5, p.secondary, alpha);
         m_pane_htrack_x[side] = x;
         m_pane_htrack_w[side] = view_w - tw;
-        if (scrolls) add_hit(x, by, w, 18, Hit::PaneHScroll, 0, right);
+        if (scrolls) add_hit(x, by, w, metrics::kHScrollBarH, Hit::PaneHScroll, 0, f.right);
     }
-
-    // Vertical scroll bar.
     if (n > v && list_h > 0) {
-        double tx = x + w - 11;
-        pt.fill_rect(tx, list_top, 11, list_h, p.progress_track, 0.5);
+        const double bar_w = metrics::kVScrollBarW;
+        double tx = x + w - bar_w;
+        pt.fill_rect(tx, list_top, bar_w, list_h, p.progress_track, 0.5);
         double th = std::min(list_h, std::max(28.0, double(v) / n * list_h));
-        double frac = std::clamp(double(pane.scroll()) / double(n - v), 0.0, 1.0);
+        double frac = std::clamp(double(f.pane.scroll()) / double(n - v), 0.0, 1.0);
         double ty = list_top + (list_h - th) * frac;
-        bool dragged = m_dragging_scroll && m_drag_scroll_right == right;
+        bool dragged = m_dragging_scroll && m_drag_scroll_right == f.right;
         pt.fill_rounded(tx + 2, ty, 7, th, 4, p.secondary, dragged ? 0.85 : 0.55);
-        add_hit(tx, ty, 11, th, Hit::ScrollThumb, 0, right);
+        add_hit(tx, ty, bar_w, th, Hit::ScrollThumb, 0, f.right);
     }
-
-    if (editing && !m_path_error.empty()) {
-        double ey = py + 26;
-        pt.fill_rect(x, ey, w, 20, p.danger_bg);
-        pt.fill_rect(x, ey, 3, 20, p.danger);
-        pt.text(m_path_error, x + 10, ey + 10, TextStyle(11, p.danger).with_max_width(w - 20));
-    }
-
-    if (m_frame_copy.running || m_frame_bg.running) pt.fill_rect(x, y, w, h, p.window, 0.45);
-
-    if (m_drag_active && m_drag_inside && m_drag_target_right == right)
-        pt.stroke_rect(x + 2, y + 2, w - 4, h - 4, p.ok, 4);
-    else
-        pt.stroke_rect(x + 1.5, y + 1.5, w - 3, h - 3, tint, active ? 4 : 1.5, active ? 1.0 : 0.45);
 }
 
 void App::draw_drive_bar(const Pane& pane, bool right, double x, double y, double w) {
     const Palette& p = m_palette;
     Painter pt = painter();
     if (!pt) return;
-    const int side = right ? 1 : 0;
     const double bx = x + 10, by = y + 4, bw = w - 56, bh = 26;
     std::vector<drives::Drive> list = drives::list();
 
     if (m_drive_popup_pass) {
-        if (list.empty()) return;
-        const double top = by + bh + 2;
-        const double list_h = std::max(0.0, std::min(m_layout.pane_h - 54, double(list.size()) * 30));
-        const double box_h = list_h + 8;
-        pt.fill_rounded(bx + 2, top + 3, bw, box_h, 4, "#000000", 0.12);
-        pt.fill_rounded(bx, top, bw, box_h, 4, p.menu_bg);
-        pt.stroke_rounded(bx + 0.5, top + 0.5, bw - 1, box_h - 1, 4, p.menu_border, 1);
-        const int rows = std::min(int(list.size()), int(list_h / 30));
-        for (int i = 0; i < rows; ++i) {
-            const drives::Drive& d = list[size_t(i)];
-            double ry = top + 4 + i * 30;
-            if (i > 0 && list[size_t(i - 1)].kind != d.kind) pt.fill_rect(bx + 8, ry, bw - 16, 1, p.divider);
-            if (m_drive_hover == i) pt.fill_rect(bx + 1, ry, bw - 2, 30, p.menu_hover);
-            const std::string* dot = &p.exec_text;
-            switch (d.kind) {
-            case drives::Kind::Home:
-            case drives::Kind::Bookmark:
-                dot = &p.accent;
-                break;
-            case drives::Kind::Removable:
-                dot = &p.warn;
-                break;
-            case drives::Kind::Network:
-                dot = &p.link_text;
-                break;
-            case drives::Kind::Local:
-            case drives::Kind::Root:
-                dot = &p.exec_text;
-                break;
-            }
-            pt.set_colour(*dot);
-            pt.circle(bx + 14, ry + 15, 4);
-            pt.fill();
-            std::string free = free_text(d, true);
-            double fw = 0;
-            if (!free.empty()) {
-                fw = pt.text_width(free, TextStyle(11));
-                pt.text(free, bx + bw - 10, ry + 15, TextStyle(11, p.secondary).with_align(Align::Right));
-            }
-            double room = bw - 34 - (free.empty() ? 0 : fw + 10);
-            pt.text(d.label, bx + 26, ry + 15 - 6, TextStyle(12.5, p.text).with_max_width(room));
-            pt.text(d.path, bx + 26, ry + 15 + 7, TextStyle(11, p.dim).with_max_width(room));
-            add_hit(bx, ry, bw, 30, Hit::DriveItem, i, right, d.label);
-        }
+        if (!list.empty()) draw_drive_popup(list, right, bx, by + bh + 2, bw);
         return;
     }
 
@@ -635,8 +653,8 @@ void App::draw_drive_bar(const Pane& pane, bool right, double x, double y, doubl
     }
     std::string label = drives::label_for_path(pane.path());
     if (label.empty()) label = pane.path();
-    pt.text(label, x + 20, cy,
-            TextStyle(12.5, p.text).with_bold().with_max_width(bw - 30 - (free.empty() ? 0 : fw + 10)));
+    const double room = bw - 30 - (free.empty() ? 0 : fw + 10);
+    pt.text(label, x + 20, cy, TextStyle(12.5, p.text).with_bold().with_max_width(room));
 
     pt.set_colour(p.secondary);
     double chx = bx + bw - 14;
@@ -644,10 +662,49 @@ void App::draw_drive_bar(const Pane& pane, bool right, double x, double y, doubl
     pt.stroke(1.6);
     add_hit(bx, by, bw, bh, Hit::DrivePicker, 0, right);
 
-    // Path-edit button with a pencil.
-    const double ex = x + w - 40;
-    const bool editing = m_path_edit == side;
+    draw_path_edit_button(right, x + w - 40, by, bh);
+}
+
+// The list of places under the drive picker: a dot coloured by the kind of place, its name and folder,
+// and the free space; a line between kinds.
+void App::draw_drive_popup(const std::vector<drives::Drive>& list, bool right, double bx, double top,
+                           double bw) {
+    const Palette& p = m_palette;
+    Painter pt = painter();
+    const double list_h = std::max(0.0, std::min(m_layout.pane_h - 54, double(list.size()) * 30));
+    const double box_h = list_h + 8;
+    pt.fill_rounded(bx + 2, top + 3, bw, box_h, 4, "#000000", 0.12);
+    pt.fill_rounded(bx, top, bw, box_h, 4, p.menu_bg);
+    pt.stroke_rounded(bx + 0.5, top + 0.5, bw - 1, box_h - 1, 4, p.menu_border, 1);
+    const int rows = std::min(int(list.size()), int(list_h / 30));
+    for (int i = 0; i < rows; ++i) {
+        const drives::Drive& d = list[size_t(i)];
+        double ry = top + 4 + i * 30;
+        if (i > 0 && list[size_t(i - 1)].kind != d.kind) pt.fill_rect(bx + 8, ry, bw - 16, 1, p.divider);
+        if (m_drive_hover == i) pt.fill_rect(bx + 1, ry, bw - 2, 30, p.menu_hover);
+        pt.set_colour(drive_dot_colour(p, d.kind));
+        pt.circle(bx + 14, ry + 15, 4);
+        pt.fill();
+        std::string free = free_text(d, true);
+        double fw = 0;
+        if (!free.empty()) {
+            fw = pt.text_width(free, TextStyle(11));
+            pt.text(free, bx + bw - 10, ry + 15, TextStyle(11, p.secondary).with_align(Align::Right));
+        }
+        double room = bw - 34 - (free.empty() ? 0 : fw + 10);
+        pt.text(d.label, bx + 26, ry + 15 - 6, TextStyle(12.5, p.text).with_max_width(room));
+        pt.text(d.path, bx + 26, ry + 15 + 7, TextStyle(11, p.dim).with_max_width(room));
+        add_hit(bx, ry, bw, 30, Hit::DriveItem, i, right, d.label);
+    }
+}
+
+// Path-edit button with a pencil.
+void App::draw_path_edit_button(bool right, double ex, double by, double bh) {
+    const Palette& p = m_palette;
+    Painter pt = painter();
+    const bool editing = m_path_edit == (right ? 1 : 0);
     const bool ehover = hovered(Hit::PathEdit, 0, right);
+    const double cy = by + bh / 2;
     pt.fill_rounded(ex, by, 30, bh, 4, editing ? p.accent : ehover ? p.control_hover : p.control);
     pt.stroke_rounded(ex + 0.5, by + 0.5, 29, bh - 1, 4, editing ? p.accent : p.control_edge, 1);
     {
@@ -673,7 +730,7 @@ void App::draw_search_bar(const Pane& pane, bool right, double x, double y, doub
     if (!pt) return;
     const int side = right ? 1 : 0;
     const bool searching = m_search_pane == side;
-    pt.fill_rect(x, y, w, 28, p.header);
+    pt.fill_rect(x, y, w, metrics::kSearchBarH, p.header);
     const double bx = x + 10, by = y + 3, bw = w - 20, bh = 22;
     const double cy = by + bh / 2;
 
