@@ -22,6 +22,9 @@ typedef struct _GdkEventConfigure GdkEventConfigure;
 typedef struct _GdkEventAny GdkEventAny;
 
 class AppTestPeer;
+namespace bookmarks {
+struct Bookmark;
+}
 namespace drives {
 struct Drive;
 }
@@ -275,6 +278,10 @@ private:
     // ---- Menus, header, bridge and status bar (app_header.cpp, app_progress.cpp) ----
     void draw_menu_bar();
     void draw_open_menu();
+    // The parts of the drop-down menu; each returns the y under what it drew.
+    double draw_menu_items(const menu_model::Menu& menu, double x, double w, double cy);
+    double draw_recent_section(const std::vector<std::string>& recent_dirs, double x, double w, double cy);
+    void draw_bookmark_section(const std::vector<bookmarks::Bookmark>& marks, double x, double w, double cy);
     // Draws the column menu instead when m_column_menu is set.
     void draw_context_menu();
     void draw_column_menu();
