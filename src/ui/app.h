@@ -288,6 +288,9 @@ private:
     void draw_popup_frame(double x, double y, double w, double h, bool deep_shadow);
     void draw_header(double y, double w);
     void draw_bridge(double x, double y, double w, double h);
+    struct BridgeButton;
+    std::vector<BridgeButton> bridge_buttons();
+    void draw_bridge_button(const BridgeButton& b, double bx, double by, double bw, double bh, bool idle);
     void draw_status_bar(double y, double w);
     // What the context menu of one side is built for: that pane's action entries.
     menu_model::ContextInfo context_info(bool right) const;

@@ -3,6 +3,7 @@
 
 #include "base/format.h"
 #include "base/i18n.h"
+#include "ui/layout_metrics.h"
 #include "ui/menu_model.h"
 #include "ui/painter.h"
 
@@ -13,16 +14,32 @@
 
 namespace {
 
-struct BridgeButton {
+// Direction arrow at the top of the bridge, tinted from the source's end to the target's.
+void bridge_arrow(Painter& pt, const Palette& palette, double x, double y, double w, bool to_right) {
+    const double d = to_right ? 1 : -1;
+    const double ay = y + 26;
+    const double tail = to_right ? x + 10 : x + w - 10;
+    const double tip = to_right ? x + w - 10 : x + 10;
+    Rgb src{}, dst{};
+    if (!hex_to_rgb(palette.source_tint, src)) src = Rgb{1, 0, 1};
+    if (!hex_to_rgb(palette.target_tint, dst)) dst = Rgb{1, 0, 1};
+    pt.set_linear_gradient(tail, 0, tip, 0, {{0, src}, {1, dst}});
+    pt.polyline({{tail, ay}, {tip - d * 0.7 * 12, ay}});
+    pt.stroke(4);
+    pt.polygon({{tip, ay}, {tip - d * 12, ay - 9}, {tip - d * 12, ay + 9}});
+    pt.fill();
+}
+
+} // namespace
+
+struct App::BridgeButton {
     const char* label_key;
     Glyph glyph;
-    App::Hit hit;
+    Hit hit;
     std::string colour;
     bool enabled;
     bool side_marker;
 };
-
-} // namespace
 
 void App::draw_bridge(double x, double y, double w, double h) {
     Painter pt = painter();
@@ -31,48 +48,9 @@ void App::draw_bridge(double x, double y, double w, double h) {
     const bool busy = m_frame_copy.running || m_frame_bg.running;
     // Transfers go from the active pane to the other one.
     const bool to_right = !m_active_right;
-    const double d = to_right ? 1 : -1;
+    bridge_arrow(pt, m_palette, x, y, w, to_right);
 
-    // Direction arrow, tinted from the source's end to the target's.
-    {
-        const double ay = y + 26;
-        const double tail = to_right ? x + 10 : x + w - 10;
-        const double tip = to_right ? x + w - 10 : x + 10;
-        Rgb src{}, dst{};
-        if (!hex_to_rgb(m_palette.source_tint, src)) src = Rgb{1, 0, 1};
-        if (!hex_to_rgb(m_palette.target_tint, dst)) dst = Rgb{1, 0, 1};
-        pt.set_linear_gradient(tail, 0, tip, 0, {{0, src}, {1, dst}});
-        pt.polyline({{tail, ay}, {tip - d * 0.7 * 12, ay}});
-        pt.stroke(4);
-        pt.polygon({{tip, ay}, {tip - d * 12, ay - 9}, {tip - d * 12, ay + 9}});
-        pt.fill();
-    }
-
-    const ActionTarget target = action_target();
-    auto enabled_now = [&](Action action) { return action_enabled_for(action, target, nullptr); };
-    std::vector<BridgeButton> buttons;
-    buttons.push_back({"bridge.copy", Glyph::CopyArrows, Hit::BridgeCopy, m_palette.target_tint,
-                       enabled_now(Action::CopyToOther), false});
-    buttons.push_back({"bridge.move", Glyph::MoveArrow, Hit::BridgeMove, m_palette.warn,
-                       enabled_now(Action::MoveToOther), false});
-    if (menu_model::action_supported(Action::PackToOther))
-        buttons.push_back({"bridge.pack", Glyph::PackArrow, Hit::BridgePack, m_palette.archive_text,
-                           enabled_now(Action::PackToOther), false});
-    buttons.push_back(
-        {"bridge.search", Glyph::Magnifier, Hit::BridgeSearch, m_palette.secondary, true, true});
-    buttons.push_back(
-        {"bridge.hex", Glyph::Bytes, Hit::BridgeHex, m_palette.accent, enabled_now(Action::ViewHex), true});
-    if (menu_model::action_supported(Action::OpenTerminal))
-        buttons.push_back(
-            {"bridge.terminal", Glyph::Terminal, Hit::BridgeTerminal, m_palette.exec_text, true, true});
-    buttons.push_back(
-        {"bridge.refresh", Glyph::Refresh, Hit::BridgeRefresh, m_palette.secondary, true, false});
-    buttons.push_back(
-        {"bridge.new_folder", Glyph::Plus, Hit::BridgeNewFolder, m_palette.exec_text, true, true});
-    buttons.push_back({"bridge.delete", Glyph::Cross, Hit::BridgeDelete, m_palette.danger,
-                       enabled_now(Action::Delete), true});
-    buttons.push_back({"nav.trash", Glyph::Trash, Hit::BridgeTrash, m_palette.secondary, true, true});
-
+    const std::vector<BridgeButton> buttons = bridge_buttons();
     const double n = static_cast<double>(buttons.size());
     const double room = h - 50;
     double bh = 40, gap = 10;
@@ -83,51 +61,83 @@ void App::draw_bridge(double x, double y, double w, double h) {
     }
     const double column = bh * n + gap * (n - 1);
     double by = y + 44 + std::max(0.0, (room - column) / 2);
-    const double bx = x + 6, bw = w - 12;
-    const std::string& marker = m_active_right ? m_palette.target_tint : m_palette.source_tint;
-
     for (const BridgeButton& b : buttons) {
-        const bool enabled = b.enabled && !busy;
-        const bool hover = enabled && m_hover && m_hover->what == b.hit;
-        const double c = by + bh / 2;
-        if (!enabled) {
-            pt.fill_rounded(bx, by, bw, bh, 4, m_palette.control, 0.4);
-            pt.stroke_rounded(bx + 0.5, by + 0.5, bw - 1, bh - 1, 4, m_palette.control_edge, 1, 0.35);
-        } else {
-            pt.fill_rounded(bx, by, bw, bh, 4, hover ? m_palette.control_hover : m_palette.control);
-            const double lw = hover ? 2 : 1;
-            pt.stroke_rounded(bx + lw / 2, by + lw / 2, bw - lw, bh - lw, 4, b.colour, lw, 0.9);
-        }
-
-        const std::string label = tr(b.label_key);
-        const bool label_fits = pt.text_width(label, TextStyle(11)) <= bw - 6;
-        const double gy = label_fits ? c - 7 : c;
-        pt.glyph(b.glyph, bx + bw / 2, gy, d, enabled ? b.colour : m_palette.dim, enabled ? 0.9 : 0.5);
-        if (label_fits) {
-            const double lw = pt.text_width(label, TextStyle(11));
-            pt.text(label, bx + (bw - lw) / 2, c + 10,
-                    TextStyle(11, enabled ? m_palette.secondary : m_palette.dim));
-        }
-
-        if (enabled && b.side_marker) {
-            // Which pane the button acts on: a bar on the edge facing it, with a chevron pointing there.
-            const double mx = m_active_right ? bx + bw - 3 - 3 : bx + 3;
-            pt.fill_rect(mx, by + 2, 3, bh - 4, marker, 0.95);
-            const double tipx = m_active_right ? mx - 2 : mx + 3 + 2;
-            const double back = m_active_right ? tipx - 3 : tipx + 3;
-            pt.set_colour(marker, 0.95);
-            pt.polyline({{back, c - 3.5}, {tipx, c}, {back, c + 3.5}});
-            pt.stroke(1.6);
-        }
-        if (enabled) add_hit(bx, by, bw, bh, b.hit, 0, to_right, label);
+        draw_bridge_button(b, x + 6, by, w - 12, bh, !busy);
         by += bh + gap;
     }
+}
+
+// The buttons of the bridge, top to bottom, with whether their action may run now.
+std::vector<App::BridgeButton> App::bridge_buttons() {
+    const ActionTarget target = action_target();
+    auto enabled_now = [&](Action action) { return action_enabled_for(action, target, nullptr); };
+    const Palette& p = m_palette;
+    std::vector<BridgeButton> buttons;
+    buttons.push_back({"bridge.copy", Glyph::CopyArrows, Hit::BridgeCopy, p.target_tint,
+                       enabled_now(Action::CopyToOther), false});
+    buttons.push_back(
+        {"bridge.move", Glyph::MoveArrow, Hit::BridgeMove, p.warn, enabled_now(Action::MoveToOther), false});
+    if (menu_model::action_supported(Action::PackToOther))
+        buttons.push_back({"bridge.pack", Glyph::PackArrow, Hit::BridgePack, p.archive_text,
+                           enabled_now(Action::PackToOther), false});
+    buttons.push_back({"bridge.search", Glyph::Magnifier, Hit::BridgeSearch, p.secondary, true, true});
+    buttons.push_back(
+        {"bridge.hex", Glyph::Bytes, Hit::BridgeHex, p.accent, enabled_now(Action::ViewHex), true});
+    if (menu_model::action_supported(Action::OpenTerminal))
+        buttons.push_back({"bridge.terminal", Glyph::Terminal, Hit::BridgeTerminal, p.exec_text, true, true});
+    buttons.push_back({"bridge.refresh", Glyph::Refresh, Hit::BridgeRefresh, p.secondary, true, false});
+    buttons.push_back({"bridge.new_folder", Glyph::Plus, Hit::BridgeNewFolder, p.exec_text, true, true});
+    buttons.push_back(
+        {"bridge.delete", Glyph::Cross, Hit::BridgeDelete, p.danger, enabled_now(Action::Delete), true});
+    buttons.push_back({"nav.trash", Glyph::Trash, Hit::BridgeTrash, p.secondary, true, true});
+    return buttons;
+}
+
+// One bridge button: face and outline, glyph with its label under it when the label fits, and on buttons
+// that act on one pane a marker on the edge facing that pane. Idle work allows it to be pressed.
+void App::draw_bridge_button(const BridgeButton& b, double bx, double by, double bw, double bh, bool idle) {
+    Painter pt = painter();
+    const Palette& p = m_palette;
+    const bool to_right = !m_active_right;
+    const bool enabled = b.enabled && idle;
+    const bool hover = enabled && m_hover && m_hover->what == b.hit;
+    const double c = by + bh / 2;
+    if (!enabled) {
+        pt.fill_rounded(bx, by, bw, bh, 4, p.control, 0.4);
+        pt.stroke_rounded(bx + 0.5, by + 0.5, bw - 1, bh - 1, 4, p.control_edge, 1, 0.35);
+    } else {
+        pt.fill_rounded(bx, by, bw, bh, 4, hover ? p.control_hover : p.control);
+        const double lw = hover ? 2 : 1;
+        pt.stroke_rounded(bx + lw / 2, by + lw / 2, bw - lw, bh - lw, 4, b.colour, lw, 0.9);
+    }
+
+    const std::string label = tr(b.label_key);
+    const bool label_fits = pt.text_width(label, TextStyle(11)) <= bw - 6;
+    const double gy = label_fits ? c - 7 : c;
+    pt.glyph(b.glyph, bx + bw / 2, gy, to_right ? 1 : -1, enabled ? b.colour : p.dim, enabled ? 0.9 : 0.5);
+    if (label_fits) {
+        const double lw = pt.text_width(label, TextStyle(11));
+        pt.text(label, bx + (bw - lw) / 2, c + 10, TextStyle(11, enabled ? p.secondary : p.dim));
+    }
+
+    if (enabled && b.side_marker) {
+        // Which pane the button acts on: a bar on the edge facing it, with a chevron pointing there.
+        const std::string& marker = m_active_right ? p.target_tint : p.source_tint;
+        const double mx = m_active_right ? bx + bw - 3 - 3 : bx + 3;
+        pt.fill_rect(mx, by + 2, 3, bh - 4, marker, 0.95);
+        const double tipx = m_active_right ? mx - 2 : mx + 3 + 2;
+        const double back = m_active_right ? tipx - 3 : tipx + 3;
+        pt.set_colour(marker, 0.95);
+        pt.polyline({{back, c - 3.5}, {tipx, c}, {back, c + 3.5}});
+        pt.stroke(1.6);
+    }
+    if (enabled) add_hit(bx, by, bw, bh, b.hit, 0, to_right, label);
 }
 
 void App::draw_status_bar(double y, double w) {
     Painter pt = painter();
     if (!pt) return;
-    constexpr double kH = 24;
+    constexpr double kH = metrics::kStatusBarH;
     pt.fill_rect(0, y, w, kH, m_palette.bar);
     pt.fill_rect(0, y, w, 1, m_palette.divider);
     const double mid = y + kH / 2;
