@@ -5,6 +5,7 @@
 #include "engine/bg_task.h"
 #include "engine/copy_engine.h"
 #include "fs/dir_lister.h"
+#include "ui/layout_metrics.h"
 #include "ui/menu_model.h"
 #include "ui/painter.h"
 #include "ui/pane.h"
@@ -82,19 +83,19 @@ public:
     // Where everything goes, in layout units (device pixels divided by the UI scale).
     struct Layout {
         double width = 0, height = 0;
-        double menu_h = 30;
-        double header_y = 30;
-        double header_h = 64;
-        double progress_y = 94;
+        double menu_h = metrics::kMenuBarH;
+        double header_y = metrics::kMenuBarH;
+        double header_h = metrics::kHeaderH;
+        double progress_y = metrics::kMenuBarH + metrics::kHeaderH;
         double progress_h = 0;
-        double pane_y = 94;
+        double pane_y = metrics::kMenuBarH + metrics::kHeaderH;
         double status_y = 0;
         double pane_h = 0;
         double left_x = 0, left_w = 0;
-        double bridge_x = 0, bridge_w = 84;
+        double bridge_x = 0, bridge_w = metrics::kBridgeW;
         double right_x = 0, right_w = 0;
         int visible_rows = 1;
-        double row_h = 24;
+        double row_h = metrics::kRowH;
     };
 
     Layout compute_layout(double width, double height) const;

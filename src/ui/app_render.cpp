@@ -6,6 +6,7 @@
 #include "engine/bg_task.h"
 #include "engine/copy_engine.h"
 #include "ui/app.h"
+#include "ui/layout_metrics.h"
 #include "ui/painter.h"
 
 #include <gtk/gtk.h>
@@ -66,37 +67,39 @@ const char* App::overlay_name(Overlay overlay) {
 }
 
 App::Layout App::compute_layout(double width, double height) const {
+    using namespace metrics;
     Layout l;
     l.width = width;
     l.height = height;
-    l.menu_h = 30;
+    l.menu_h = kMenuBarH;
     l.header_y = l.menu_h;
-    l.header_h = 64;
+    l.header_h = kHeaderH;
     l.progress_y = l.menu_h + l.header_h;
     if (m_frame_copy.running || m_frame_bg.running) {
-        l.progress_h = 76;
+        l.progress_h = kProgressH;
     } else if (m_progress_hold_until > 0) {
+        // In the last half second of the hold the panel collapses to the result line.
         double rem = m_progress_hold_until - now_seconds();
         if (rem > 0.5)
-            l.progress_h = 76;
+            l.progress_h = kProgressH;
         else if (rem > 0)
-            l.progress_h = 34 + rem * 2 * 42;
+            l.progress_h = kResultLineH + rem * 2 * (kProgressH - kResultLineH);
         else
-            l.progress_h = m_result.valid ? 34 : 0;
+            l.progress_h = m_result.valid ? kResultLineH : 0;
     } else {
-        l.progress_h = m_result.valid ? 34 : 0;
+        l.progress_h = m_result.valid ? kResultLineH : 0;
     }
     l.pane_y = l.progress_y + l.progress_h;
-    l.status_y = height - 24;
+    l.status_y = height - kStatusBarH;
     l.pane_h = l.status_y - l.pane_y;
     l.left_x = 0;
-    l.left_w = std::floor((width - 84) / 2);
+    l.left_w = std::floor((width - kBridgeW) / 2);
     l.bridge_x = l.left_w;
-    l.bridge_w = 84;
-    l.right_x = l.left_w + 84;
+    l.bridge_w = kBridgeW;
+    l.right_x = l.left_w + kBridgeW;
     l.right_w = width - l.right_x;
-    l.row_h = 24;
-    l.visible_rows = std::max(1, int((l.pane_h - 132) / l.row_h));
+    l.row_h = kRowH;
+    l.visible_rows = std::max(1, int((l.pane_h - kPaneChromeH) / l.row_h));
     return l;
 }
 
@@ -180,7 +183,7 @@ void App::draw_all(cairo_t*) {
         bool right = m_open_drive_picker == 1;
         m_drive_popup_pass = true;
         FlagReset reset{m_drive_popup_pass};
-        draw_drive_bar(pane_for(right), right, right ? l.right_x : l.left_x, l.pane_y + 28,
+        draw_drive_bar(pane_for(right), right, right ? l.right_x : l.left_x, l.pane_y + metrics::kDriveBarTop,
                        right ? l.right_w : l.left_w);
     }
     if (m_context_menu) draw_context_menu();
