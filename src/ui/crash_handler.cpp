@@ -3,6 +3,7 @@
 #include "base/logger.h"
 #include "base/version.h"
 #include "ui/desktop_theme.h"
+#include "ui/painter.h"
 #include "ui/theme.h"
 
 #include <gtk/gtk.h>
@@ -489,12 +490,6 @@ constexpr int kTextWidth = 440;
 constexpr int kButtonW = 96;
 constexpr int kButtonH = 32;
 
-void set_source(cairo_t* cr, const std::string& hex) {
-    Rgb c{1, 0, 1};
-    hex_to_rgb(hex, c);
-    cairo_set_source_rgb(cr, c.r, c.g, c.b);
-}
-
 PangoLayout* message_layout(cairo_t* cr, const Notice& n) {
     PangoLayout* layout = pango_cairo_create_layout(cr);
     PangoFontDescription* font = pango_font_description_from_string("Sans 10.5");
@@ -513,28 +508,18 @@ PangoLayout* message_layout(cairo_t* cr, const Notice& n) {
     return layout;
 }
 
-void rounded_rect(cairo_t* cr, double x, double y, double w, double h, double r) {
-    cairo_new_sub_path(cr);
-    cairo_arc(cr, x + w - r, y + r, r, -G_PI / 2, 0);
-    cairo_arc(cr, x + w - r, y + h - r, r, 0, G_PI / 2);
-    cairo_arc(cr, x + r, y + h - r, r, G_PI / 2, G_PI);
-    cairo_arc(cr, x + r, y + r, r, G_PI, 3 * G_PI / 2);
-    cairo_close_path(cr);
-}
-
 gboolean on_notice_draw(GtkWidget* widget, cairo_t* cr, gpointer data) {
     auto* n = static_cast<Notice*>(data);
     const double w = gtk_widget_get_allocated_width(widget);
     const double h = gtk_widget_get_allocated_height(widget);
-    set_source(cr, n->palette.bar);
+    Painter pt(cr);
+    pt.set_colour(n->palette.bar);
     cairo_paint(cr);
     // A danger-coloured band on the left marks this as an error, as the error dialogs do.
-    set_source(cr, n->palette.danger);
-    cairo_rectangle(cr, 0, 0, 5, h);
-    cairo_fill(cr);
+    pt.fill_rect(0, 0, 5, h, n->palette.danger);
 
     PangoLayout* layout = message_layout(cr, *n);
-    set_source(cr, n->palette.text);
+    pt.set_colour(n->palette.text);
     cairo_move_to(cr, kPad, kPad);
     pango_cairo_show_layout(cr, layout);
     g_object_unref(layout);
@@ -544,9 +529,7 @@ gboolean on_notice_draw(GtkWidget* widget, cairo_t* cr, gpointer data) {
     n->button_x = w - kPad - kButtonW;
     n->button_y = h - kPad - kButtonH;
     const std::string face = n->hover ? mix_hex("#FFFFFF", n->palette.accent, 0.15) : n->palette.accent;
-    rounded_rect(cr, n->button_x, n->button_y, n->button_w, n->button_h, 5);
-    set_source(cr, face);
-    cairo_fill(cr);
+    pt.fill_rounded(n->button_x, n->button_y, n->button_w, n->button_h, 5, face);
 
     PangoLayout* label = pango_cairo_create_layout(cr);
     PangoFontDescription* font = pango_font_description_from_string("Sans Bold 10");
@@ -555,7 +538,7 @@ gboolean on_notice_draw(GtkWidget* widget, cairo_t* cr, gpointer data) {
     pango_layout_set_text(label, "Close", -1);
     int lw = 0, lh = 0;
     pango_layout_get_pixel_size(label, &lw, &lh);
-    set_source(cr, n->palette.selection_text);
+    pt.set_colour(n->palette.selection_text);
     cairo_move_to(cr, n->button_x + (n->button_w - lw) / 2, n->button_y + (n->button_h - lh) / 2);
     pango_cairo_show_layout(cr, label);
     g_object_unref(label);
