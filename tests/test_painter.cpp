@@ -190,6 +190,26 @@ TEST_F(PainterTest, SelectionIsHighlightedBetweenItsEndsInEitherOrder) {
     EXPECT_FALSE(columns_where(pickish, 20, 50, p0, p1));
 }
 
+TEST_F(PainterTest, ClicksPlaceTheCaretAtTheNearestCharacterBoundary) {
+    const TextField f = field();
+    const std::string text = "caf\xC3\xA9 au lait"; // e acute takes bytes 3 and 4
+    for (size_t at : {size_t(0), size_t(2), size_t(3), size_t(5), text.size()}) {
+        const TextFieldGeometry g = pt.text_field(f, text, at, {}, true, "");
+        EXPECT_EQ(pt.caret_offset(f, text, g.scroll, g.caret_x), at);
+        EXPECT_EQ(pt.caret_offset(f, text, g.scroll, g.caret_x + 0.4), at);
+    }
+    EXPECT_EQ(pt.caret_offset(f, text, 0, 0), 0u);
+    EXPECT_EQ(pt.caret_offset(f, text, 0, 10000), text.size());
+    // Never inside a character: between the e acute's bytes there is no boundary.
+    for (double x = 28; x < 28 + pt.text_width(text, f.text); x += 0.5)
+        EXPECT_NE(pt.caret_offset(f, text, 0, x), 4u);
+    // Scrolled text: the caret drawn at the right end maps back to the end of the text.
+    const std::string long_text(200, 'w');
+    const TextFieldGeometry g = pt.text_field(f, long_text, long_text.size(), {}, true, "");
+    EXPECT_EQ(pt.caret_offset(f, long_text, g.scroll, g.caret_x), long_text.size());
+    EXPECT_EQ(Painter(nullptr).caret_offset(f, text, 0, 100), 0u);
+}
+
 TEST_F(PainterTest, FieldWithoutAContextReportsItsTextStart) {
     Painter none(nullptr);
     const TextFieldGeometry g = none.text_field(field(), "abc", 3, {}, true, "");

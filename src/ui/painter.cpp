@@ -607,3 +607,23 @@ TextFieldGeometry Painter::text_field(const TextField& f, const std::string& tex
     line(g.caret_x, b.y + f.caret_inset, g.caret_x, b.y + b.h - f.caret_inset, f.caret_colour, 1.4);
     return g;
 }
+
+size_t Painter::caret_offset(const TextField& f, const std::string& text, double scroll, double x) const {
+    if (!m_cr) return 0;
+    TextStyle style = f.text;
+    style.max_width = std::numeric_limits<double>::infinity();
+    const double tx = f.box.x + f.pad_left - scroll;
+    size_t best = 0;
+    double best_d = std::abs(x - tx);
+    for (size_t i = 1; i <= text.size(); ++i) {
+        if (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+        // Measured as the caret is placed: by the width of the text before it.
+        const double d = tx + text_width(text.substr(0, i), style) - x;
+        if (std::abs(d) < best_d) {
+            best = i;
+            best_d = std::abs(d);
+        }
+        if (d > best_d) break; // widths only grow from here
+    }
+    return best;
+}

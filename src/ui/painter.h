@@ -198,6 +198,10 @@ public:
     TextFieldGeometry text_field(const TextField& field, const std::string& text, size_t caret,
                                  TextRange selection, bool focused, const std::string& placeholder);
 
+    // The byte offset of the character boundary nearest to x in a field scrolled by `scroll` (as its last
+    // draw reported): where a click puts the caret. 0 without a context.
+    size_t caret_offset(const TextField& field, const std::string& text, double scroll, double x) const;
+
 private:
     cairo_t* m_cr;
 };
