@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -153,6 +154,57 @@ TEST(TerminalProgram, OpensTheTerminalInTheFolder) {
     // The answer is kept for the process even when the program disappears.
     EnvGuard empty_path("PATH", work.path());
     EXPECT_EQ(file_ops::terminal_program(), std::optional<std::string>("konsole"));
+}
+
+TEST(NameChecks, RefusalsComeInOrderAndNothingIsCreated) {
+    TempDir work("names");
+    testsupport::write_file(work.sub("taken"), "old");
+    struct Case {
+        std::string name;
+        std::string want;
+    };
+    std::vector<Case> cases = {
+        {"", "The name must not be empty."},
+        {"a/b", "A name cannot contain a slash."},
+        {"/", "A name cannot contain a slash."},
+        {".", "That name is reserved."},
+        {"..", "That name is reserved."},
+        {std::string(256, 'n'), "That name is too long."},
+        {"taken", "Something with that name is already there."},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(file_ops::validate_name(work.path(), c.name, ""), c.want) << c.name;
+        EXPECT_EQ(file_ops::create_directory(work.path(), c.name), c.want) << c.name;
+        EXPECT_EQ(file_ops::create_empty_file(work.path(), c.name), c.want) << c.name;
+    }
+    EXPECT_EQ(file_ops::validate_name(work.path(), std::string(255, 'n'), ""), "");
+    EXPECT_EQ(file_ops::validate_name(work.path(), "taken", "taken"), "");
+    EXPECT_EQ(testsupport::read_file(work.sub("taken")), "old");
+    EXPECT_FALSE(testsupport::exists(work.sub(std::string(256, 'n'))));
+}
+
+TEST(NameChecks, CreateAndRename) {
+    TempDir work("rename");
+    EXPECT_EQ(file_ops::create_directory(work.path(), "dir"), "");
+    EXPECT_EQ(file_ops::create_empty_file(work.path(), "file"), "");
+    EXPECT_EQ(testsupport::read_file(work.sub("file")), "");
+    struct stat st {};
+    ASSERT_EQ(stat(work.sub("dir").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+
+    EXPECT_EQ(file_ops::rename_entry(work.sub("file"), "dir"), "Something with that name is already there.");
+    EXPECT_TRUE(testsupport::exists(work.sub("file")));
+    EXPECT_EQ(file_ops::rename_entry(work.sub("file"), "file"), "");
+    EXPECT_EQ(file_ops::rename_entry(work.sub("file"), "renamed"), "");
+    EXPECT_FALSE(testsupport::exists(work.sub("file")));
+    EXPECT_TRUE(testsupport::exists(work.sub("renamed")));
+
+    // A dangling link occupies its name too.
+    ASSERT_EQ(symlink("/nowhere/at/all", work.sub("link").c_str()), 0);
+    EXPECT_EQ(file_ops::create_empty_file(work.path(), "link"), "Something with that name is already there.");
+    // A folder the file cannot be made in reports the path and the system's reason.
+    std::string missing = work.sub("missing");
+    EXPECT_EQ(file_ops::create_empty_file(missing, "x"), missing + "/x: No such file or directory");
 }
 
 } // namespace

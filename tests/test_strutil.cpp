@@ -102,6 +102,21 @@ TEST(StrUtil, JoinPath) {
         EXPECT_EQ(su::join_path(c.dir, c.name), c.want) << "join '" << c.dir << "' + '" << c.name << "'";
 }
 
+TEST(StrUtil, NormalizePath) {
+    struct Case {
+        std::string in, want;
+    };
+    std::vector<Case> cases = {
+        {"/a/b/../c", "/a/c"}, {"/a/./b//c/", "/a/b/c"},
+        {"//", "/"},           {"/..", "/"},
+        {"/a/../../b", "/b"},  {"/a/b/..", "/a"},
+        {"/a/..b", "/a/..b"},  {"/a/b.", "/a/b."},
+        {"/a\xff/../c", "/c"}, {"", "/"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(su::normalize_path(c.in), c.want) << "'" << c.in << "'";
+}
+
 TEST(StrUtil, ExtensionOf) {
     struct Case {
         std::string name, want;

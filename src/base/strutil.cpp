@@ -65,6 +65,28 @@ std::string parent_of(std::string_view path) {
     return std::string(path.substr(0, slash));
 }
 
+std::string normalize_path(std::string_view path) {
+    std::string out;
+    size_t i = 0;
+    while (i < path.size()) {
+        while (i < path.size() && path[i] == '/')
+            ++i;
+        size_t end = path.find('/', i);
+        if (end == std::string_view::npos) end = path.size();
+        std::string_view part = path.substr(i, end - i);
+        i = end;
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            size_t cut = out.rfind('/');
+            out.resize(cut == std::string::npos ? 0 : cut);
+            continue;
+        }
+        out.push_back('/');
+        out.append(part);
+    }
+    return out.empty() ? std::string("/") : out;
+}
+
 std::string join_path(std::string_view dir, std::string_view name) {
     if (dir.empty()) return std::string(name);
     if (name.empty()) return std::string(dir);

@@ -20,6 +20,9 @@ std::string basename_of(std::string_view path);
 std::string parent_of(std::string_view path);
 // dir + "/" + name without doubling a trailing slash of dir; no other normalisation.
 std::string join_path(std::string_view dir, std::string_view name);
+// An absolute path without ".", "..", repeated or trailing "/" ("/a/b/../c/" gives "/a/c"); ".." at the
+// root stays at the root. Purely textual: links are not followed.
+std::string normalize_path(std::string_view path);
 // Lower-case text after the last dot of a bare name; empty for "name", ".hidden" and "name.".
 std::string extension_of(std::string_view name);
 

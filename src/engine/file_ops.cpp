@@ -4,7 +4,9 @@
 #include "base/logger.h"
 #include "base/paths.h"
 #include "base/strutil.h"
+#include "fs/fs_ops.h"
 
+#include <gio/gio.h>
 #include <glib.h>
 
 #include <array>
@@ -12,6 +14,11 @@
 #include <cstdlib>
 #include <memory>
 #include <string_view>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace file_ops {
 
@@ -154,6 +161,55 @@ std::string open_terminal_at(const std::string& dir) {
         (error && error->message && *error->message) ? error->message : tr("err.no_terminal");
     if (error) g_error_free(error);
     Log::instance().warnf("terminal %s in %s failed: %s", program->c_str(), dir.c_str(), message.c_str());
+    return message;
+}
+
+std::string validate_name(const std::string& parent, const std::string& name,
+                          const std::string& current_name) {
+    if (name.empty()) return tr("err.name_empty");
+    if (name.find('/') != std::string::npos) return tr("err.name_slash");
+    if (name == "." || name == "..") return tr("err.name_reserved");
+    if (name.size() > 255) return tr("err.name_too_long");
+    if (name == current_name) return "";
+    if (fsops::exists(su::join_path(parent, name))) return tr("err.name_exists");
+    return "";
+}
+
+std::string rename_entry(const std::string& path, const std::string& new_name) {
+    std::string parent = su::parent_of(path);
+    std::string current = su::basename_of(path);
+    std::string message = validate_name(parent, new_name, current);
+    if (!message.empty() || new_name == current) return message;
+    return fsops::rename_path(path, su::join_path(parent, new_name));
+}
+
+std::string create_directory(const std::string& parent, const std::string& name) {
+    std::string message = validate_name(parent, name, "");
+    if (!message.empty()) return message;
+    return fsops::make_dir(su::join_path(parent, name), 0755);
+}
+
+std::string create_empty_file(const std::string& parent, const std::string& name) {
+    std::string message = validate_name(parent, name, "");
+    if (!message.empty()) return message;
+    std::string path = su::join_path(parent, name);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return path + ": " + strerror(errno);
+    ::close(fd);
+    return "";
+}
+
+std::string open_with_default_app(const std::string& path) {
+    GFile* file = g_file_new_for_path(path.c_str());
+    char* uri = g_file_get_uri(file);
+    g_object_unref(file);
+    GError* error = nullptr;
+    bool ok = g_app_info_launch_default_for_uri(uri, nullptr, &error);
+    Log::instance().infof("open %s%s", uri, ok ? "" : " failed");
+    g_free(uri);
+    if (ok) return "";
+    std::string message = error && error->message && *error->message ? error->message : tr("err.open_failed");
+    if (error) g_error_free(error);
     return message;
 }
 

@@ -8,6 +8,18 @@
 // to show. UI thread only unless a function says otherwise.
 namespace file_ops {
 
+// Why `name` cannot become an entry of `parent`, or "" when it can. A name equal to `current_name` (a
+// rename that changes nothing) is accepted without looking at the disk.
+[[nodiscard]] std::string validate_name(const std::string& parent, const std::string& name,
+                                        const std::string& current_name);
+// Gives the entry at `path` (a path built from its stored name) the name `new_name` in the same folder.
+// Never replaces an existing entry.
+[[nodiscard]] std::string rename_entry(const std::string& path, const std::string& new_name);
+[[nodiscard]] std::string create_directory(const std::string& parent, const std::string& name);
+[[nodiscard]] std::string create_empty_file(const std::string& parent, const std::string& name);
+// Hands the file to the desktop's default application for its type.
+[[nodiscard]] std::string open_with_default_app(const std::string& path);
+
 // The terminal program to open folders in, as its name (not its full path), or nothing when none is
 // installed. Decided on the first call and kept for the rest of the process.
 std::optional<std::string> terminal_program();

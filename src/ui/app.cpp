@@ -112,6 +112,11 @@ int App::run(int argc, char** argv) {
     flash_status(std::string("Build ") + kBuild);
     m_flash_until = now_seconds() + 4.0;
 
+    if (!m_arg_actions.empty()) {
+        Log::instance().infof("selftest: %s", m_arg_actions.c_str());
+        g_timeout_add(400, reinterpret_cast<GSourceFunc>(&App::on_self_test_cb), this);
+    }
+
     gtk_main();
 
     drives::shutdown_wait(500);
@@ -273,6 +278,7 @@ void App::build_window() {
     gtk_widget_grab_focus(m_canvas);
 
     g_signal_connect(m_canvas, "draw", G_CALLBACK(&App::on_draw_cb), this);
+    g_signal_connect(m_window, "key-press-event", G_CALLBACK(&App::on_key_press_cb), this);
     g_signal_connect(m_window, "configure-event", G_CALLBACK(&App::on_configure_cb), this);
     g_signal_connect(m_window, "delete-event", G_CALLBACK(&App::on_delete_cb), this);
     g_signal_connect(m_window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);

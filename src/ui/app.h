@@ -12,6 +12,7 @@
 #include "ui/theme.h"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@ typedef struct _cairo cairo_t;
 typedef union _GdkEvent GdkEvent;
 typedef struct _GdkEventConfigure GdkEventConfigure;
 typedef struct _GdkEventAny GdkEventAny;
+typedef struct _GdkEventKey GdkEventKey;
 
 class AppTestPeer;
 namespace bookmarks {
@@ -32,19 +34,25 @@ struct Drive;
 
 // The kinds of clickable regions and of dialogs, in the order of their fixed values. Each list makes both
 // the enumeration and its log names, so the two cannot drift apart.
-#define TAVRIN_HITS(X) \
-    X(None) X(MenuTitle) X(MenuItem) X(PaneRow) X(PaneBanner) X(PaneHeader) X(PaneHeaderMenu) X(PaneBackground) \
-    X(DrivePicker) X(DriveItem) X(PathSegment) X(PathBar) X(PathEdit) X(ResultDismiss) X(LogVThumb) \
-    X(LogHThumb) X(SearchBar) X(SearchClear) X(BridgeCopy) X(BridgeMove) X(BridgePack) X(BridgeRefresh) \
-    X(BridgeNewFolder) X(BridgeDelete) X(BridgeSearch) X(BridgeHex) X(BridgeTerminal) X(BridgeTrash) \
-    X(HexThumb) X(HexByte) X(HexFindField) X(OverlayResize) X(ColumnResize) X(PaneHScroll) X(ScrollThumb) \
-    X(Overlay) X(PackFormat) X(ProgressCancel) X(ErrorBanner) X(ListItem) X(BookmarkItem) X(RecentItem) \
-    X(PermBit)
+#define TAVRIN_HITS(X)                                                                                       \
+    X(None)                                                                                                  \
+    X(MenuTitle)                                                                                             \
+    X(MenuItem)                                                                                              \
+    X(PaneRow) X(PaneBanner) X(PaneHeader) X(PaneHeaderMenu) X(PaneBackground) X(DrivePicker) X(DriveItem)   \
+        X(PathSegment) X(PathBar) X(PathEdit) X(ResultDismiss) X(LogVThumb) X(LogHThumb) X(SearchBar)        \
+            X(SearchClear) X(BridgeCopy) X(BridgeMove) X(BridgePack) X(BridgeRefresh) X(BridgeNewFolder)     \
+                X(BridgeDelete) X(BridgeSearch) X(BridgeHex) X(BridgeTerminal) X(BridgeTrash) X(HexThumb)    \
+                    X(HexByte) X(HexFindField) X(OverlayResize) X(ColumnResize) X(PaneHScroll)               \
+                        X(ScrollThumb) X(Overlay) X(PackFormat) X(ProgressCancel) X(ErrorBanner) X(ListItem) \
+                            X(BookmarkItem) X(RecentItem) X(PermBit)
 
-#define TAVRIN_OVERLAYS(X) \
-    X(None) X(About) X(Settings) X(Conflict) X(NewFolder) X(NewFile) X(ConfirmDelete) X(Pack) X(Properties) \
-    X(Errors) X(SelectPattern) X(GoToPath) X(Message) X(LanguagePicker) X(LogView) X(Bookmarks) X(FontPicker) \
-    X(BookmarkSide) X(UnpackSide) X(ArchiveView) X(HexView) X(Sandbox) X(Licenses)
+#define TAVRIN_OVERLAYS(X)                                                                                   \
+    X(None)                                                                                                  \
+    X(About)                                                                                                 \
+    X(Settings)                                                                                              \
+    X(Conflict) X(NewFolder) X(NewFile) X(ConfirmDelete) X(Pack) X(Properties) X(Errors) X(SelectPattern)    \
+        X(GoToPath) X(Message) X(LanguagePicker) X(LogView) X(Bookmarks) X(FontPicker) X(BookmarkSide)       \
+            X(UnpackSide) X(ArchiveView) X(HexView) X(Sandbox) X(Licenses)
 
 // The one application object: owns the window, the drawing area, both panes and all interface state.
 // Everything here runs on the GTK main thread.
@@ -101,9 +109,15 @@ public:
     Layout compute_layout(double width, double height) const;
     // The topmost region under the point (layout units), or null.
     const HitRect* hit_test(double x, double y) const;
-    const Layout& layout() const { return m_layout; }
-    const std::vector<HitRect>& hits() const { return m_hits; }
-    double ui_scale() const { return m_ui_scale; }
+    const Layout& layout() const {
+        return m_layout;
+    }
+    const std::vector<HitRect>& hits() const {
+        return m_hits;
+    }
+    double ui_scale() const {
+        return m_ui_scale;
+    }
     // ---- end rendering ----
 
     // The result line under the panes, filled when a job ends.
@@ -139,30 +153,113 @@ public:
     void request_redraw();
     void flash_status(const std::string& text);
     void flash_panes();
-    static double now_seconds() { return steady_seconds(); }
+    static double now_seconds() {
+        return steady_seconds();
+    }
 
-    Pane& active_pane() { return m_active_right ? m_right : m_left; }
-    Pane& other_pane() { return m_active_right ? m_left : m_right; }
-    Pane& pane_for(bool right) { return right ? m_right : m_left; }
+    Pane& active_pane() {
+        return m_active_right ? m_right : m_left;
+    }
+    Pane& other_pane() {
+        return m_active_right ? m_left : m_right;
+    }
+    Pane& pane_for(bool right) {
+        return right ? m_right : m_left;
+    }
 
     // Read access for tests and for the drawing code of later stages.
-    const Pane& left() const { return m_left; }
-    const Pane& right() const { return m_right; }
-    bool active_right() const { return m_active_right; }
-    const Palette& palette() const { return m_palette; }
-    const std::string& arg_left() const { return m_arg_left; }
-    const std::string& arg_right() const { return m_arg_right; }
-    const std::string& arg_active() const { return m_arg_active; }
-    const std::string& arg_geometry() const { return m_arg_geometry; }
-    const std::string& arg_actions() const { return m_arg_actions; }
-    const std::string& flash_text() const { return m_flash_text; }
-    double flash_until() const { return m_flash_until; }
+    const Pane& left() const {
+        return m_left;
+    }
+    const Pane& right() const {
+        return m_right;
+    }
+    bool active_right() const {
+        return m_active_right;
+    }
+    const Palette& palette() const {
+        return m_palette;
+    }
+    const std::string& arg_left() const {
+        return m_arg_left;
+    }
+    const std::string& arg_right() const {
+        return m_arg_right;
+    }
+    const std::string& arg_active() const {
+        return m_arg_active;
+    }
+    const std::string& arg_geometry() const {
+        return m_arg_geometry;
+    }
+    const std::string& arg_actions() const {
+        return m_arg_actions;
+    }
+    const std::string& flash_text() const {
+        return m_flash_text;
+    }
+    double flash_until() const {
+        return m_flash_until;
+    }
 
     // One whole frame into a cairo context of width x height device pixels: UI scale, work snapshots,
     // layout, painting and a fresh hit list. The window's draw handler and tests share it.
     void draw_all(cairo_t* cr, int width, int height);
     // The painting part of a frame, in paint order; needs m_cr, m_layout and the snapshots of a frame.
     void draw_all(cairo_t* cr);
+
+    // ---- Keyboard (app_keys.cpp) ----
+    // One key press through the chain of editors and then the panes' key map.
+    void handle_key(GdkEventKey* event);
+    void begin_path_edit(bool right);
+    void commit_path_edit();
+    void commit_rename();
+    void begin_search(bool right);
+    void end_search(bool clear_filter);
+    // The folder of a pane that lies inside the active pane's explicit selection, or null.
+    const std::string* pane_path_inside_selection() const;
+    // ---- end keyboard ----
+
+    // ---- Commands and dialogs (app_commands.cpp, app_dialogs.cpp) ----
+    // The one place where commands run, whatever triggered them.
+    void perform(Action action, int param = 0);
+    void show_message(const std::string& title, const std::string& text, bool is_error,
+                      Action action = Action::None, const std::string& action_label = std::string());
+    // Opens the entry at `index` of that pane: into folders, the default application for files.
+    void activate_row(int index, bool right);
+    // Opens (or with None closes) a dialog; the button accelerators and the scroll flag of the dialog
+    // before belong to that dialog and go with it.
+    void set_overlay(Overlay overlay, const std::string& title = std::string());
+    Overlay overlay() const {
+        return m_overlay;
+    }
+    const std::string& overlay_title() const {
+        return m_overlay_title;
+    }
+    const std::string& overlay_text() const {
+        return m_overlay_text;
+    }
+    bool overlay_is_error() const {
+        return m_overlay_is_error;
+    }
+    const std::string& input_buffer() const {
+        return m_input_buffer;
+    }
+
+    struct ButtonSpec {
+        const char* label_key = "";
+        Action action = Action::None;
+        bool primary = false;
+        bool danger = false;
+    };
+    // Panel size of the open dialog before it is fitted into the window (layout units).
+    void overlay_panel_size(double& w, double& h);
+    // ---- end commands ----
+
+    // ---- Self-test (app_selftest.cpp) ----
+    // Runs one step of a self-test script; false for a step it does not know.
+    bool run_self_test_step(const std::string& step);
+    // ---- end self-test ----
 
     // ---- Menus and action state (app_actions.cpp) ----
     // Whether the action may run now, judged on the active pane's entries; when not and `why` is given,
@@ -176,6 +273,7 @@ private:
     static int on_draw_cb(GtkWidget* widget, cairo_t* cr, App* app);
     static int on_tick_cb(App* app);
     static int on_signal_cb(void* app);
+    static int on_key_press_cb(GtkWidget* widget, GdkEventKey* event, App* app);
     void tick();
     bool parse_geometry_arg(int& w, int& h, int& x, int& y) const;
     void place_at(int x, int y, int w, int h);
@@ -316,4 +414,84 @@ private:
     std::vector<Action> m_context_actions;
     double m_mouse_x = 0, m_mouse_y = 0;
     // ---- end menus ----
+
+    // ---- Keyboard (app_keys.cpp) ----
+    bool handle_overlay_key(GdkEventKey* event);
+    bool handle_overlay_text_key(GdkEventKey* event);
+    bool handle_path_edit_key(GdkEventKey* event);
+    bool handle_rename_key(GdkEventKey* event);
+    bool handle_search_key(GdkEventKey* event);
+    // The panes' key map; false when the key did nothing that needs a redraw.
+    bool handle_global_key(GdkEventKey* event);
+    bool handle_control_key(unsigned keyval);
+    bool type_ahead(unsigned keyval, unsigned state);
+    void move_cursor_key(Pane::Move move, bool extend);
+    std::string m_typeahead;
+    double m_typeahead_time = -10;
+    std::string m_input_buffer;
+    size_t m_input_caret = 0;
+    int m_list_scroll = 0;
+    int m_overlay_page = 0;
+    bool m_overlay_scrolls = false;
+    std::map<char, Action> m_overlay_accels;
+    // The dialog the accelerators were drawn for: a key may come before the new dialog's first frame.
+    Overlay m_accels_overlay = Overlay::None;
+    // ---- end keyboard ----
+
+    // ---- Commands (app_commands.cpp) ----
+    void perform_command(Action action);
+    bool perform_pane_command(Action action);
+    bool perform_dialog_command(Action action);
+    bool perform_settings_command(Action action);
+    bool perform_bookmark_command(Action action);
+    void overlay_ok();
+    void open_dialog_for(Action action);
+    void go_to_trash();
+    void refresh_command();
+    void copy_path_command();
+    void request_delete(Action action);
+    void swap_panes();
+    void toggle_column(Action action);
+    void save_settings();
+    void reset_settings();
+    std::string m_overlay_title;
+    std::string m_overlay_text;
+    bool m_overlay_is_error = false;
+    Action m_message_action = Action::None;
+    std::string m_message_action_label;
+    std::string m_pending_bookmark;
+    int m_settings_scroll = 0;
+    bool m_sandbox_copied = false;
+    // ---- end commands ----
+
+    // ---- Dialog frame and simple dialogs (app_dialogs.cpp) ----
+    void draw_overlay();
+    double draw_buttons(double x, double y, double w, const std::vector<ButtonSpec>& buttons);
+    // One button with its right edge at `right`; returns its width.
+    double draw_button(double right, double y, const ButtonSpec& b, const std::string& label, int accel);
+    void draw_overlay_message(double x, double y, double w, double h);
+    void draw_overlay_text_input(double x, double y, double w, double h);
+    void draw_overlay_confirm_delete(double x, double y, double w, double h);
+    void draw_overlay_title(double x, double y, double w);
+    double message_text_height(double width);
+    void log_dialog_options();
+    double m_overlay_min_w = 0, m_overlay_min_h = 0;
+    bool m_overlay_resize = false;
+    Overlay m_logged_overlay = Overlay::None;
+    // ---- end dialogs ----
+
+    // ---- Self-test (app_selftest.cpp) ----
+    static int on_self_test_cb(App* app);
+    void self_test_next();
+    bool self_test_settled() const;
+    std::vector<std::string> m_selftest_steps;
+    bool m_selftest_started = false;
+    size_t m_selftest_next = 0;
+    int m_selftest_executed = 0;
+    int m_selftest_unknown = 0;
+    double m_selftest_step_started = 0;
+    double m_selftest_wait_until = 0;
+    uint64_t m_selftest_frame_mark = 0;
+    uint64_t m_frames_drawn = 0;
+    // ---- end self-test ----
 };

@@ -154,8 +154,10 @@ void App::draw_all(cairo_t* cr, int width, int height) {
     Painter::prepare_text(cr);
     m_layout = compute_layout(width / m_ui_scale, height / m_ui_scale);
     draw_all(cr);
+    log_dialog_options();
     cairo_restore(cr);
     m_cr = nullptr;
+    ++m_frames_drawn;
 }
 
 void App::draw_all(cairo_t*) {
@@ -187,4 +189,5 @@ void App::draw_all(cairo_t*) {
                        right ? l.right_w : l.left_w);
     }
     if (m_context_menu) draw_context_menu();
+    if (m_overlay != Overlay::None) draw_overlay();
 }

@@ -158,6 +158,14 @@ void Tavrin::type(const std::string& text) const {
     testsupport::run(xcmd("xdotool type --window " + m_window + " " + shell_quote(text)));
 }
 
+void Tavrin::press(const std::string& keys) const {
+    testsupport::run(xcmd("xdotool windowfocus --sync " + m_window + " key " + keys));
+}
+
+void Tavrin::type_focused(const std::string& text) const {
+    testsupport::run(xcmd("xdotool windowfocus --sync " + m_window + " type " + shell_quote(text)));
+}
+
 void Tavrin::click(int x, int y, int button) const {
     testsupport::run(xcmd("xdotool mousemove --window " + m_window + " " + std::to_string(x) + " " +
                           std::to_string(y) + " click " + std::to_string(button)));

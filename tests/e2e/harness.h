@@ -51,6 +51,10 @@ public:
     WindowGeometry geometry() const;
     void key(const std::string& keys) const; // xdotool key names, e.g. "ctrl+q"
     void type(const std::string& text) const;
+    // Real key presses through the XTEST extension after giving the window the input focus: unlike
+    // key(), which sends events to the window, these arrive as a keyboard's would.
+    void press(const std::string& keys) const;
+    void type_focused(const std::string& text) const;
     void click(int x, int y, int button = 1) const; // window-relative coordinates
     bool signal(int sig) const;
 

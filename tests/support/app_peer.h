@@ -37,6 +37,15 @@ public:
     cairo_t*& cr() { return m_app.m_cr; }
     double ui_scale() const { return m_app.m_ui_scale; }
     App::Overlay& overlay() { return m_app.m_overlay; }
+    std::string& overlay_title() { return m_app.m_overlay_title; }
+    std::string& overlay_text() { return m_app.m_overlay_text; }
+    std::string& input_buffer() { return m_app.m_input_buffer; }
+    size_t& input_caret() { return m_app.m_input_caret; }
+    std::map<char, Action>& overlay_accels() { return m_app.m_overlay_accels; }
+    bool& overlay_scrolls() { return m_app.m_overlay_scrolls; }
+    int& list_scroll() { return m_app.m_list_scroll; }
+    double& typeahead_time() { return m_app.m_typeahead_time; }
+    void draw_overlay_panel(double& w, double& h) { m_app.overlay_panel_size(w, h); }
 
     // Work and results.
     double& progress_hold_until() { return m_app.m_progress_hold_until; }

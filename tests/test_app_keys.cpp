@@ -1,0 +1,238 @@
+// Keys and commands on a real App without a window: every step goes through the self-test step runner,
+// so these are the same paths the end-to-end scripts take.
+#include "app_peer.h"
+#include "base/logger.h"
+#include "config/settings.h"
+#include "temp_dir.h"
+#include "ui/app.h"
+#include "ui/selftest_script.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using testsupport::TempDir;
+
+namespace {
+
+// Settings and the log are process-wide; they live in one configuration folder for the whole suite.
+class ConfigHome : public ::testing::Environment {
+public:
+    void SetUp() override {
+        setenv("HOME", m_dir.path().c_str(), 1);
+        setenv("XDG_CONFIG_HOME", m_dir.sub("config").c_str(), 1);
+        SettingsStore::instance().load();
+    }
+
+private:
+    TempDir m_dir{"app-keys-home"};
+};
+
+[[maybe_unused]] ::testing::Environment* const g_home = ::testing::AddGlobalTestEnvironment(new ConfigHome);
+
+class Keys : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Settings& s = SettingsStore::instance().mutable_get();
+        s = Settings{};
+        s.show_hidden = false;
+        for (const char* d : {"Documents", "downloads", "music"})
+            testsupport::make_dir(dir.sub(d));
+        for (const char* f : {"a.txt", "b.txt", "c.tar.gz", "notes.md"})
+            testsupport::write_file(dir.sub(f), "x");
+        testsupport::make_dir(other.sub("elsewhere"));
+        peer.pane(false).navigate_to(dir.path(), false);
+        peer.pane(true).navigate_to(other.path(), false);
+        peer.layout().visible_rows = 20;
+        Log::instance().clear();
+    }
+
+    void run(const std::string& script) {
+        for (const std::string& step : selftest_script::split(script))
+            EXPECT_TRUE(app.run_self_test_step(step)) << step;
+    }
+    Pane& left() { return peer.pane(false); }
+    std::string cursor_name() {
+        Pane& p = peer.app().active_right() ? peer.pane(true) : peer.pane(false);
+        return p.cursor() < p.count() ? p.entries()[size_t(p.cursor())].name : "";
+    }
+    bool logged(const std::string& text) {
+        for (const auto& e : Log::instance().recent())
+            if (e.text.find(text) != std::string::npos) return true;
+        return false;
+    }
+
+    TempDir dir{"keys-left"};
+    TempDir other{"keys-right"};
+    App app;
+    AppTestPeer peer{app};
+};
+
+} // namespace
+
+TEST_F(Keys, CursorKeysMoveAndShiftExtendsTheSelection) {
+    // Plain cursor moves carry a one-row selection with them; Shift grows it from the anchor.
+    run("key:Home;key:Down");
+    EXPECT_EQ(cursor_name(), "Documents");
+    EXPECT_EQ(left().selected_count(), 1);
+    run("key:shift+Down;key:shift+Down");
+    EXPECT_EQ(cursor_name(), "music");
+    EXPECT_EQ(left().selected_count(), 3);
+    run("key:Escape");
+    EXPECT_FALSE(left().has_selection());
+    run("key:End;key:space");
+    EXPECT_EQ(cursor_name(), "notes.md");
+    EXPECT_FALSE(left().has_selection());
+    run("key:asterisk");
+    EXPECT_EQ(left().selected_paths().size(), 7u);
+    run("key:Escape;key:ctrl+shift+A");
+    EXPECT_FALSE(left().has_selection());
+    run("key:ctrl+a");
+    EXPECT_EQ(left().selected_paths().size(), 7u);
+    run("key:Page_Up");
+    EXPECT_EQ(left().cursor(), 0);
+}
+
+TEST_F(Keys, ReturnEntersFoldersAndLeftGoesBackUpToTheFolderLeft) {
+    run("cursor:music;key:Return");
+    EXPECT_EQ(left().path(), dir.sub("music"));
+    run("key:Left");
+    EXPECT_EQ(left().path(), dir.path());
+    EXPECT_EQ(cursor_name(), "music");
+    run("cursor:downloads;key:Right;key:BackSpace");
+    EXPECT_EQ(cursor_name(), "downloads");
+    run("key:alt+Left");
+    EXPECT_EQ(left().path(), dir.sub("downloads"));
+    run("key:alt+Left;key:alt+Right");
+    EXPECT_EQ(left().path(), dir.sub("downloads"));
+}
+
+TEST_F(Keys, TabSwitchesPanesAndSwapAndMirrorMoveFolders) {
+    run("key:Tab");
+    EXPECT_TRUE(app.active_right());
+    run("key:ISO_Left_Tab");
+    EXPECT_FALSE(app.active_right());
+    run("key:ctrl+u");
+    EXPECT_TRUE(app.active_right());
+    EXPECT_EQ(peer.pane(true).path(), dir.path());
+    EXPECT_EQ(peer.pane(false).path(), other.path());
+    run("MirrorPane");
+    EXPECT_EQ(peer.pane(false).path(), dir.path());
+}
+
+TEST_F(Keys, TypeAheadFindsCaseInsensitivelyKeepsTheSelectionAndResetsAfterASecond) {
+    run("cursor:b.txt;key:space");
+    ASSERT_EQ(left().selected_paths(), std::vector<std::string>{dir.sub("b.txt")});
+    run("type:do");
+    EXPECT_EQ(cursor_name(), "Documents");
+    EXPECT_EQ(left().selected_paths(), std::vector<std::string>{dir.sub("b.txt")});
+    run("type:w");
+    EXPECT_EQ(cursor_name(), "downloads");
+    run("key:ctrl+n;key:alt+m");
+    EXPECT_EQ(cursor_name(), "downloads");
+    // A pause of more than a second starts a new search: "m" alone finds music, "dowm" would find nothing.
+    peer.typeahead_time() -= 1.1;
+    run("type:m");
+    EXPECT_EQ(cursor_name(), "music");
+    run("type:x");
+    EXPECT_EQ(cursor_name(), "music");
+}
+
+TEST_F(Keys, SearchBarFiltersLiveAndEscapeRestoresTheListOnTheSameEntry) {
+    run("key:ctrl+f;type:txt");
+    EXPECT_EQ(left().count(), 3); // ".." and the two text files
+    run("key:Down;key:Down");
+    EXPECT_EQ(cursor_name(), "b.txt");
+    run("key:Return");
+    EXPECT_EQ(peer.search_pane(), -1);
+    EXPECT_EQ(left().count(), 3);
+    run("key:ctrl+f;key:Escape");
+    EXPECT_EQ(left().count(), 8);
+    EXPECT_EQ(cursor_name(), "b.txt");
+}
+
+TEST_F(Keys, AnyCommandClosesTheSearchBarWithItsFilterCleared) {
+    run("key:ctrl+f;type:mus;Refresh");
+    EXPECT_EQ(peer.search_pane(), -1);
+    EXPECT_EQ(left().count(), 8);
+    EXPECT_TRUE(logged("search closed: Refresh wurde ausgeloest"));
+}
+
+TEST_F(Keys, PathBarNormalisesRefusesFilesAndEscapeLeaves) {
+    run("key:ctrl+l");
+    ASSERT_EQ(peer.path_edit(), 0);
+    peer.path_buffer() = "  \"" + dir.path() + "/music/../downloads//./\"  ";
+    run("key:Return");
+    EXPECT_EQ(peer.path_edit(), -1);
+    EXPECT_EQ(left().path(), dir.sub("downloads"));
+
+    run("key:ctrl+l");
+    peer.path_buffer() = "file://" + dir.sub("a.txt");
+    run("key:Return");
+    EXPECT_EQ(peer.path_edit(), 0);
+    EXPECT_NE(peer.path_error().find(dir.sub("a.txt") + ": "), std::string::npos);
+    EXPECT_EQ(left().path(), dir.sub("downloads"));
+    run("key:BackSpace");
+    EXPECT_TRUE(peer.path_error().empty());
+    run("key:Escape");
+    EXPECT_EQ(peer.path_edit(), -1);
+}
+
+TEST_F(Keys, F2RenamesWithTheCaretBeforeTheExtensionAndEscapeCancels) {
+    run("cursor:notes.md;key:F2");
+    ASSERT_TRUE(left().renaming());
+    EXPECT_EQ(left().rename_caret(), 5u);
+    run("key:BackSpace;key:BackSpace;key:BackSpace;key:BackSpace;key:BackSpace;type:todo;key:Return");
+    EXPECT_TRUE(testsupport::exists(dir.sub("todo.md")));
+    EXPECT_FALSE(testsupport::exists(dir.sub("notes.md")));
+    EXPECT_EQ(cursor_name(), "todo.md");
+    run("key:F2;type:zzz;key:Escape");
+    EXPECT_FALSE(left().renaming());
+    EXPECT_TRUE(testsupport::exists(dir.sub("todo.md")));
+}
+
+TEST_F(Keys, RenameToAnExistingNameNeverReplacesIt) {
+    run("cursor:a.txt;key:F2;key:Home;key:Delete;type:b;key:Return");
+    EXPECT_TRUE(testsupport::exists(dir.sub("a.txt")));
+    EXPECT_EQ(app.overlay(), App::Overlay::Message);
+    EXPECT_TRUE(app.overlay_is_error());
+    EXPECT_EQ(app.overlay_text(), "Something with that name is already there.");
+}
+
+TEST_F(Keys, NewFolderAndNewFileCreateAndPutTheCursorOnTheNewEntry) {
+    run("key:F7;type:fresh;key:Return");
+    EXPECT_TRUE(testsupport::exists(dir.sub("fresh")));
+    EXPECT_EQ(cursor_name(), "fresh");
+    EXPECT_EQ(app.overlay(), App::Overlay::None);
+    run("NewFile;type:empty.txt;OverlayOk");
+    EXPECT_EQ(testsupport::read_file(dir.sub("empty.txt")), "");
+    EXPECT_EQ(cursor_name(), "empty.txt");
+    run("key:F7;type:x;key:Escape");
+    EXPECT_FALSE(testsupport::exists(dir.sub("x")));
+}
+
+TEST_F(Keys, SelectPatternAndGoToPathDialogs) {
+    run("key:plus");
+    ASSERT_EQ(app.overlay(), App::Overlay::SelectPattern);
+    EXPECT_EQ(app.input_buffer(), "*");
+    run("type:.txt;key:Return");
+    EXPECT_EQ(left().selected_paths().size(), 2u);
+    run("SelectPattern;key:BackSpace;type:zz*;OverlayOk");
+    EXPECT_EQ(app.overlay_text(), "Nothing matched that pattern.");
+}
+
+TEST_F(Keys, HiddenFilesColumnsAndBookmarksToggle) {
+    testsupport::write_file(dir.sub(".secret"), "");
+    run("key:ctrl+h");
+    EXPECT_TRUE(SettingsStore::instance().get().show_hidden);
+    EXPECT_EQ(left().count(), 9);
+    bool size_before = SettingsStore::instance().get().show_size;
+    run("ToggleColSize");
+    EXPECT_NE(SettingsStore::instance().get().show_size, size_before);
+    run("key:ctrl+d");
+    EXPECT_EQ(app.overlay_text(), "This folder is now bookmarked.");
+    run("OverlayCancel;key:ctrl+d");
+    EXPECT_EQ(app.overlay_text(), "The bookmark was removed.");
+}
