@@ -38,7 +38,8 @@ struct Drive;
     X(None)                                                                                                  \
     X(MenuTitle)                                                                                             \
     X(MenuItem)                                                                                              \
-    X(PaneRow) X(PaneBanner) X(PaneHeader) X(PaneHeaderMenu) X(PaneBackground) X(DrivePicker) X(DriveItem)   \
+    X(PaneRow)                                                                                               \
+    X(PaneBanner) X(PaneHeader) X(PaneHeaderMenu) X(PaneBackground) X(DrivePicker) X(DriveItem)              \
         X(PathSegment) X(PathBar) X(PathEdit) X(ResultDismiss) X(LogVThumb) X(LogHThumb) X(SearchBar)        \
             X(SearchClear) X(BridgeCopy) X(BridgeMove) X(BridgePack) X(BridgeRefresh) X(BridgeNewFolder)     \
                 X(BridgeDelete) X(BridgeSearch) X(BridgeHex) X(BridgeTerminal) X(BridgeTrash) X(HexThumb)    \
@@ -50,9 +51,10 @@ struct Drive;
     X(None)                                                                                                  \
     X(About)                                                                                                 \
     X(Settings)                                                                                              \
-    X(Conflict) X(NewFolder) X(NewFile) X(ConfirmDelete) X(Pack) X(Properties) X(Errors) X(SelectPattern)    \
-        X(GoToPath) X(Message) X(LanguagePicker) X(LogView) X(Bookmarks) X(FontPicker) X(BookmarkSide)       \
-            X(UnpackSide) X(ArchiveView) X(HexView) X(Sandbox) X(Licenses)
+    X(Conflict)                                                                                              \
+    X(NewFolder) X(NewFile) X(ConfirmDelete) X(Pack) X(Properties) X(Errors) X(SelectPattern) X(GoToPath)    \
+        X(Message) X(LanguagePicker) X(LogView) X(Bookmarks) X(FontPicker) X(BookmarkSide) X(UnpackSide)     \
+            X(ArchiveView) X(HexView) X(Sandbox) X(Licenses)
 
 // The one application object: owns the window, the drawing area, both panes and all interface state.
 // Everything here runs on the GTK main thread.
@@ -423,6 +425,8 @@ private:
     bool handle_search_key(GdkEventKey* event);
     // The panes' key map; false when the key did nothing that needs a redraw.
     bool handle_global_key(GdkEventKey* event);
+    // Cursor, selection, pane switching and opening; false for any other key.
+    bool handle_pane_key(GdkEventKey* event);
     bool handle_control_key(unsigned keyval);
     bool type_ahead(unsigned keyval, unsigned state);
     void move_cursor_key(Pane::Move move, bool extend);
@@ -441,6 +445,7 @@ private:
     // ---- Commands (app_commands.cpp) ----
     void perform_command(Action action);
     bool perform_pane_command(Action action);
+    bool perform_navigation_command(Action action);
     bool perform_dialog_command(Action action);
     bool perform_settings_command(Action action);
     bool perform_bookmark_command(Action action);

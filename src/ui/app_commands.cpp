@@ -149,6 +149,25 @@ bool App::perform_pane_command(Action action) {
     case Action::SwapPanes:
         swap_panes();
         return true;
+    case Action::CopyPath:
+        copy_path_command();
+        return true;
+    case Action::Quit:
+        if (m_window) gtk_window_close(GTK_WINDOW(m_window));
+        return true;
+    default:
+        break;
+    }
+    if (column_for_action(action)) {
+        toggle_column(action);
+        return true;
+    }
+    return perform_navigation_command(action);
+}
+
+bool App::perform_navigation_command(Action action) {
+    Pane& pane = active_pane();
+    switch (action) {
     case Action::MirrorPane:
         other_pane().navigate_to(pane.path(), show_hidden());
         return true;
@@ -170,20 +189,9 @@ bool App::perform_pane_command(Action action) {
     case Action::GoToTrash:
         go_to_trash();
         return true;
-    case Action::CopyPath:
-        copy_path_command();
-        return true;
-    case Action::Quit:
-        if (m_window) gtk_window_close(GTK_WINDOW(m_window));
-        return true;
     default:
-        break;
+        return false;
     }
-    if (column_for_action(action)) {
-        toggle_column(action);
-        return true;
-    }
-    return false;
 }
 
 void App::toggle_column(Action action) {

@@ -48,6 +48,13 @@ double confirm_delete_height(int count) {
     return list + 68 + (count > 3 ? 20 : 0);
 }
 
+// The error list's height for `n` failures before the window limits it.
+double errors_height(size_t n) {
+    if (n == 0) return 188;
+    double rows = 18 * double(n);
+    return rows + 26 <= 380 ? rows + 170 : 524;
+}
+
 } // namespace
 
 double App::message_text_height(double width) {
@@ -79,12 +86,10 @@ void App::overlay_panel_size(double& w, double& h) {
     case Overlay::Properties:
         w = 560, h = 420;
         break;
-    case Overlay::Errors: {
-        double n = double(m_frame_copy.failures_total + m_frame_bg.failures.size());
-        double e = n == 0 ? 188 : 18 * n + 26 <= 380 ? 18 * n + 170 : 524;
-        w = 640, h = std::min(H - 120, e);
+    case Overlay::Errors:
+        w = 640,
+        h = std::min(H - 120, errors_height(m_frame_copy.failures_total + m_frame_bg.failures.size()));
         break;
-    }
     case Overlay::Message: {
         double text_h = message_text_height(420);
         w = 460, h = text_h >= 24 ? text_h + 126 : 150;

@@ -402,12 +402,39 @@ void App::move_cursor_key(Pane::Move move, bool extend) {
 }
 
 bool App::handle_global_key(GdkEventKey* event) {
+    // Keys that perform one command whatever the modifiers.
+    struct Binding {
+        unsigned key;
+        Action action;
+    };
+    static constexpr Binding kPlainBindings[] = {
+        {GDK_KEY_BackSpace, Action::GoUp},
+        {GDK_KEY_asterisk, Action::InvertSelection},
+        {GDK_KEY_KP_Multiply, Action::InvertSelection},
+        {GDK_KEY_plus, Action::SelectPattern},
+        {GDK_KEY_KP_Add, Action::SelectPattern},
+        {GDK_KEY_Delete, Action::Delete},
+        {GDK_KEY_F2, Action::Rename},
+        {GDK_KEY_F5, Action::CopyToOther},
+        {GDK_KEY_F6, Action::MoveToOther},
+        {GDK_KEY_F7, Action::NewFolder},
+    };
     const unsigned key = event->keyval;
+    if (handle_pane_key(event)) return true;
+    for (const Binding& b : kPlainBindings) {
+        if (b.key != key) continue;
+        perform(b.action);
+        return true;
+    }
+    if (event->state & GDK_CONTROL_MASK) return handle_control_key(key);
+    return type_ahead(key, event->state);
+}
+
+bool App::handle_pane_key(GdkEventKey* event) {
     const bool shift = event->state & GDK_SHIFT_MASK;
-    const bool ctrl = event->state & GDK_CONTROL_MASK;
     const bool alt = event->state & GDK_MOD1_MASK;
     Pane& pane = active_pane();
-    switch (key) {
+    switch (event->keyval) {
     case GDK_KEY_Up:
         move_cursor_key(Pane::Move::Up, shift);
         return true;
@@ -424,7 +451,7 @@ bool App::handle_global_key(GdkEventKey* event) {
         move_cursor_key(Pane::Move::Last, shift);
         return true;
     case GDK_KEY_Home:
-        if (ctrl)
+        if (event->state & GDK_CONTROL_MASK)
             perform(Action::GoHome);
         else
             move_cursor_key(Pane::Move::First, shift);
@@ -445,9 +472,6 @@ bool App::handle_global_key(GdkEventKey* event) {
     case GDK_KEY_Left:
         perform(alt ? Action::GoBack : Action::GoUp);
         return true;
-    case GDK_KEY_BackSpace:
-        perform(Action::GoUp);
-        return true;
     case GDK_KEY_Tab:
     case GDK_KEY_ISO_Left_Tab:
         m_active_right = !m_active_right;
@@ -458,34 +482,9 @@ bool App::handle_global_key(GdkEventKey* event) {
     case GDK_KEY_space:
         pane.toggle_selection(pane.cursor());
         return true;
-    case GDK_KEY_asterisk:
-    case GDK_KEY_KP_Multiply:
-        perform(Action::InvertSelection);
-        return true;
-    case GDK_KEY_plus:
-    case GDK_KEY_KP_Add:
-        perform(Action::SelectPattern);
-        return true;
-    case GDK_KEY_Delete:
-        perform(Action::Delete);
-        return true;
-    case GDK_KEY_F2:
-        perform(Action::Rename);
-        return true;
-    case GDK_KEY_F5:
-        perform(Action::CopyToOther);
-        return true;
-    case GDK_KEY_F6:
-        perform(Action::MoveToOther);
-        return true;
-    case GDK_KEY_F7:
-        perform(Action::NewFolder);
-        return true;
     default:
-        break;
+        return false;
     }
-    if (ctrl) return handle_control_key(key);
-    return type_ahead(key, event->state);
 }
 
 bool App::handle_control_key(unsigned keyval) {

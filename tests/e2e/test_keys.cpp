@@ -156,3 +156,19 @@ TEST(RealKeys, TheWindowsOwnHandlerDrivesTheProgram) {
     f.t.press("ctrl+q");
     EXPECT_EQ(f.t.wait_exit(10), 0);
 }
+
+TEST(SelfTest, TypeAheadStartsAnewAfterASecond) {
+    Fixture f;
+    ASSERT_TRUE(f.run("type:no;wait:1100;type:s;key:Return;wait:250"));
+    EXPECT_NE(f.t.settings().find("\"left_path\": \"" + f.dir + "/sub\""), std::string::npos)
+        << f.t.settings();
+}
+
+TEST(SelfTest, SearchBarReturnKeepsTheFilterForTheNextKeys) {
+    Fixture f;
+    ASSERT_TRUE(f.run("key:ctrl+f;type:ub;key:Down;key:Return;key:Return;wait:250;key:ctrl+h;ToggleColType"));
+    std::string s = f.t.settings();
+    EXPECT_NE(s.find("\"left_path\": \"" + f.dir + "/sub\""), std::string::npos) << s;
+    EXPECT_NE(s.find("\"show_hidden\": false"), std::string::npos) << s;
+    EXPECT_NE(s.find("\"show_type\": true"), std::string::npos) << s;
+}
