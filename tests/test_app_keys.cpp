@@ -236,3 +236,70 @@ TEST_F(Keys, HiddenFilesColumnsAndBookmarksToggle) {
     run("OverlayCancel;key:ctrl+d");
     EXPECT_EQ(app.overlay_text(), "The bookmark was removed.");
 }
+
+TEST_F(Keys, SettingsCommandsStepWithinTheirLimits) {
+    Settings& s = SettingsStore::instance().mutable_get();
+    s.thread_count = 15;
+    run("SettingsThreadsPlus;SettingsThreadsPlus");
+    EXPECT_EQ(s.thread_count, 16);
+    s.thread_count = 1;
+    run("SettingsThreadsMinus;SettingsThreadsMinus");
+    EXPECT_EQ(s.thread_count, 0);
+    s.font_scale = 75;
+    run("SettingsScaleMinus");
+    EXPECT_EQ(s.font_scale, 70);
+    run("SettingsScaleMinus");
+    EXPECT_EQ(s.font_scale, 70);
+    s.font_scale = 195;
+    run("SettingsScalePlus;SettingsScalePlus");
+    EXPECT_EQ(s.font_scale, 200);
+
+    std::vector<std::string> themes;
+    s.theme = "auto";
+    for (int i = 0; i < 3; ++i) {
+        run("SettingsTheme");
+        themes.push_back(s.theme);
+    }
+    EXPECT_EQ(themes, (std::vector<std::string>{"light", "dark", "auto"}));
+    s.theme = "purple";
+    run("SettingsTheme");
+    EXPECT_EQ(s.theme, "auto");
+
+    using CA = copy_engine::ConflictAction;
+    std::vector<CA> answers;
+    s.default_conflict = CA::Ask;
+    for (int i = 0; i < 5; ++i) {
+        run("SettingsConflict");
+        answers.push_back(s.default_conflict);
+    }
+    EXPECT_EQ(answers,
+              (std::vector<CA>{CA::Overwrite, CA::Skip, CA::RenameNew, CA::OverwriteIfNewer, CA::Ask}));
+    s.default_conflict = CA::Cancel;
+    run("SettingsConflict");
+    EXPECT_EQ(s.default_conflict, CA::Overwrite);
+
+    bool trash = s.delete_to_trash, confirm = s.confirm_delete;
+    run("SettingsToggleTrash;SettingsToggleConfirm");
+    EXPECT_NE(s.delete_to_trash, trash);
+    EXPECT_NE(s.confirm_delete, confirm);
+
+    s.language = "auto";
+    run("SettingsLanguagePrev");
+    EXPECT_NE(s.language, "auto");
+    run("SettingsLanguageNext");
+    EXPECT_EQ(s.language, "auto");
+}
+
+TEST_F(Keys, ResetKeepsThePaneFoldersAndRefreshFlashesTheSummary) {
+    Settings& s = SettingsStore::instance().mutable_get();
+    s.left_path = dir.path();
+    s.font_scale = 150;
+    s.show_size = false;
+    run("SettingsReset");
+    EXPECT_EQ(s.left_path, dir.path());
+    EXPECT_EQ(s.font_scale, 100);
+    EXPECT_TRUE(s.show_size);
+    EXPECT_EQ(app.flash_text(), "Settings reset");
+    run("Refresh");
+    EXPECT_EQ(app.flash_text(), "Reloaded  \u00b7  3 folders, 4 files");
+}

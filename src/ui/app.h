@@ -31,6 +31,7 @@ struct Bookmark;
 namespace drives {
 struct Drive;
 }
+struct Settings;
 
 // The kinds of clickable regions and of dialogs, in the order of their fixed values. Each list makes both
 // the enumeration and its log names, so the two cannot drift apart.
@@ -39,22 +40,24 @@ struct Drive;
     X(MenuTitle)                                                                                             \
     X(MenuItem)                                                                                              \
     X(PaneRow)                                                                                               \
-    X(PaneBanner) X(PaneHeader) X(PaneHeaderMenu) X(PaneBackground) X(DrivePicker) X(DriveItem)              \
-        X(PathSegment) X(PathBar) X(PathEdit) X(ResultDismiss) X(LogVThumb) X(LogHThumb) X(SearchBar)        \
-            X(SearchClear) X(BridgeCopy) X(BridgeMove) X(BridgePack) X(BridgeRefresh) X(BridgeNewFolder)     \
-                X(BridgeDelete) X(BridgeSearch) X(BridgeHex) X(BridgeTerminal) X(BridgeTrash) X(HexThumb)    \
-                    X(HexByte) X(HexFindField) X(OverlayResize) X(ColumnResize) X(PaneHScroll)               \
-                        X(ScrollThumb) X(Overlay) X(PackFormat) X(ProgressCancel) X(ErrorBanner) X(ListItem) \
-                            X(BookmarkItem) X(RecentItem) X(PermBit)
+    X(PaneBanner)                                                                                            \
+    X(PaneHeader) X(PaneHeaderMenu) X(PaneBackground) X(DrivePicker) X(DriveItem) X(PathSegment) X(PathBar)  \
+        X(PathEdit) X(ResultDismiss) X(LogVThumb) X(LogHThumb) X(SearchBar) X(SearchClear) X(BridgeCopy)     \
+            X(BridgeMove) X(BridgePack) X(BridgeRefresh) X(BridgeNewFolder) X(BridgeDelete) X(BridgeSearch)  \
+                X(BridgeHex) X(BridgeTerminal) X(BridgeTrash) X(HexThumb) X(HexByte) X(HexFindField)         \
+                    X(OverlayResize) X(ColumnResize) X(PaneHScroll) X(ScrollThumb) X(Overlay) X(PackFormat)  \
+                        X(ProgressCancel) X(ErrorBanner) X(ListItem) X(BookmarkItem) X(RecentItem)           \
+                            X(PermBit)
 
 #define TAVRIN_OVERLAYS(X)                                                                                   \
     X(None)                                                                                                  \
     X(About)                                                                                                 \
     X(Settings)                                                                                              \
     X(Conflict)                                                                                              \
-    X(NewFolder) X(NewFile) X(ConfirmDelete) X(Pack) X(Properties) X(Errors) X(SelectPattern) X(GoToPath)    \
-        X(Message) X(LanguagePicker) X(LogView) X(Bookmarks) X(FontPicker) X(BookmarkSide) X(UnpackSide)     \
-            X(ArchiveView) X(HexView) X(Sandbox) X(Licenses)
+    X(NewFolder)                                                                                             \
+    X(NewFile) X(ConfirmDelete) X(Pack) X(Properties) X(Errors) X(SelectPattern) X(GoToPath) X(Message)      \
+        X(LanguagePicker) X(LogView) X(Bookmarks) X(FontPicker) X(BookmarkSide) X(UnpackSide) X(ArchiveView) \
+            X(HexView) X(Sandbox) X(Licenses)
 
 // The one application object: owns the window, the drawing area, both panes and all interface state.
 // Everything here runs on the GTK main thread.
@@ -459,6 +462,7 @@ private:
     void toggle_column(Action action);
     void save_settings();
     void reset_settings();
+    void next_archive_format(Settings& s);
     std::string m_overlay_title;
     std::string m_overlay_text;
     bool m_overlay_is_error = false;

@@ -7,6 +7,7 @@
 #include "base/strutil.h"
 #include "config/bookmarks.h"
 #include "config/settings.h"
+#include "engine/archive_ops.h"
 #include "engine/file_ops.h"
 #include "fs/fs_ops.h"
 
@@ -252,6 +253,8 @@ void App::open_dialog_for(Action action) {
         {Action::LogWindow, Overlay::LogView, "dlg.log_title"},
         {Action::Licenses, Overlay::Licenses, "action.licenses"},
         {Action::SandboxInfo, Overlay::Sandbox, "sandbox.title"},
+        {Action::SettingsLanguageOpen, Overlay::LanguagePicker, "settings.language"},
+        {Action::SettingsFontOpen, Overlay::FontPicker, "settings.font"},
     };
     for (const Opener& o : kOpeners) {
         if (o.action != action) continue;
@@ -261,6 +264,13 @@ void App::open_dialog_for(Action action) {
     m_input_buffer = action == Action::SelectPattern ? "*" : "";
     m_input_caret = m_input_buffer.size();
     m_list_scroll = action == Action::LogWindow ? -1 : 0;
+    if (action == Action::SettingsLanguageOpen) {
+        // The current language a few rows down from the top, so that its neighbours show above it.
+        std::vector<LanguageInfo> languages = I18n::available();
+        const std::string& current = SettingsStore::instance().get().language;
+        for (size_t i = 0; i < languages.size(); ++i)
+            if (languages[i].code == current) m_list_scroll = std::max(0, int(i) - 3);
+    }
     m_settings_scroll = 0;
     m_sandbox_copied = false;
 }
@@ -276,6 +286,8 @@ bool App::perform_dialog_command(Action action) {
     case Action::LogWindow:
     case Action::Licenses:
     case Action::SandboxInfo:
+    case Action::SettingsLanguageOpen:
+    case Action::SettingsFontOpen:
         open_dialog_for(action);
         return true;
     case Action::OverlayOk:
@@ -417,11 +429,45 @@ bool App::perform_settings_command(Action action) {
         I18n::instance().set_language(s.language);
         break;
     }
+    case Action::SettingsArchiveFormat:
+        next_archive_format(s);
+        break;
+    case Action::SettingsReset:
+        reset_settings();
+        return true;
     default:
         return false;
     }
     save_settings();
     return true;
+}
+
+void App::next_archive_format(Settings& s) {
+    const std::vector<archive_ops::Format>& formats = archive_ops::available_formats();
+    if (formats.empty()) return;
+    // With no known format stored, the second one: the first is what the pack dialog offers anyway.
+    size_t next = formats.size() > 1 ? 1 : 0;
+    for (size_t i = 0; i < formats.size(); ++i)
+        if (s.archive_format == archive_ops::label_for(formats[i])) next = (i + 1) % formats.size();
+    s.archive_format = archive_ops::label_for(formats[next]);
+}
+
+void App::reset_settings() {
+    Settings& s = settings();
+    Settings fresh;
+    // Where the panes are and how they sort is the user's place, not a preference.
+    fresh.left_path = s.left_path;
+    fresh.right_path = s.right_path;
+    fresh.left_sort = s.left_sort;
+    fresh.right_sort = s.right_sort;
+    s = fresh;
+    I18n::instance().set_language(s.language);
+    I18n::instance().set_ui_font(s.font_family);
+    apply_theme();
+    save_settings();
+    refresh_both();
+    flash_status(tr("settings.reset_done"));
+    Log::instance().infof("settings reset to defaults");
 }
 
 bool App::perform_bookmark_command(Action action) {
