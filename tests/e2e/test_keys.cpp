@@ -172,3 +172,24 @@ TEST(SelfTest, SearchBarReturnKeepsTheFilterForTheNextKeys) {
     EXPECT_NE(s.find("\"show_hidden\": false"), std::string::npos) << s;
     EXPECT_NE(s.find("\"show_type\": true"), std::string::npos) << s;
 }
+
+TEST(RealKeys, PathBarHistoryAndTypeAheadFromTheKeyboard) {
+    Fixture f;
+    ASSERT_TRUE(f.t.start({"--left=" + f.dir, "--right=" + f.dir}));
+    ASSERT_TRUE(f.t.wait_log("first frame drawn "));
+    f.t.press("ctrl+l");
+    f.t.type_focused("/sub");
+    f.t.press("Return");
+    ASSERT_TRUE(f.t.wait_log("path bar \u2192 " + f.dir + "/sub"));
+    f.t.press("BackSpace");
+    ASSERT_TRUE(f.t.wait_log("action: GoUp [" + f.dir + "/sub]"));
+    f.t.type_focused("Do");
+    f.t.press("Return");
+    f.t.press("ctrl+h");
+    ASSERT_TRUE(f.t.wait_log("action: ToggleHidden [" + f.dir + "/Documents]"));
+    f.t.press("alt+Left");
+    ASSERT_TRUE(f.t.wait_log("action: GoBack [" + f.dir + "/Documents]"));
+    f.t.press("ctrl+q");
+    EXPECT_EQ(f.t.wait_exit(10), 0);
+    EXPECT_NE(f.t.settings().find("\"show_hidden\": false"), std::string::npos);
+}
