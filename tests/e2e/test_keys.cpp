@@ -129,6 +129,17 @@ TEST(SelfTest, DeleteAsksFirstAndItsAcceleratorsAreLogged) {
     EXPECT_TRUE(testsupport::exists(f.dir + "/a.txt"));
 }
 
+TEST(SelfTest, ShiftExtendsSpaceTogglesAndF2RenamesTheOnlySelectedEntry) {
+    Fixture f;
+    // Rows: .., Documents, sub, a.txt, notes.md. Documents stays the only selected row while the cursor
+    // rests on sub.
+    ASSERT_TRUE(f.run("key:End;key:Home;key:Down;key:shift+Down;key:space;key:F2;type:X;key:Return;"
+                      "key:F2;type:Y;key:Escape"));
+    EXPECT_TRUE(testsupport::exists(f.dir + "/DocumentsX"));
+    EXPECT_TRUE(testsupport::exists(f.dir + "/sub"));
+    EXPECT_FALSE(testsupport::exists(f.dir + "/DocumentsXY"));
+}
+
 TEST(RealKeys, TheWindowsOwnHandlerDrivesTheProgram) {
     Fixture f;
     ASSERT_TRUE(f.t.start({"--left=" + f.dir, "--right=" + f.dir}));
