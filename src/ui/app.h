@@ -35,29 +35,19 @@ struct Settings;
 
 // The kinds of clickable regions and of dialogs, in the order of their fixed values. Each list makes both
 // the enumeration and its log names, so the two cannot drift apart.
-#define TAVRIN_HITS(X)                                                                                       \
-    X(None)                                                                                                  \
-    X(MenuTitle)                                                                                             \
-    X(MenuItem)                                                                                              \
-    X(PaneRow)                                                                                               \
-    X(PaneBanner)                                                                                            \
-    X(PaneHeader) X(PaneHeaderMenu) X(PaneBackground) X(DrivePicker) X(DriveItem) X(PathSegment) X(PathBar)  \
-        X(PathEdit) X(ResultDismiss) X(LogVThumb) X(LogHThumb) X(SearchBar) X(SearchClear) X(BridgeCopy)     \
-            X(BridgeMove) X(BridgePack) X(BridgeRefresh) X(BridgeNewFolder) X(BridgeDelete) X(BridgeSearch)  \
-                X(BridgeHex) X(BridgeTerminal) X(BridgeTrash) X(HexThumb) X(HexByte) X(HexFindField)         \
-                    X(OverlayResize) X(ColumnResize) X(PaneHScroll) X(ScrollThumb) X(Overlay) X(PackFormat)  \
-                        X(ProgressCancel) X(ErrorBanner) X(ListItem) X(BookmarkItem) X(RecentItem)           \
-                            X(PermBit)
+#define TAVRIN_HITS(X) \
+    X(None) X(MenuTitle) X(MenuItem) X(PaneRow) X(PaneBanner) X(PaneHeader) X(PaneHeaderMenu) X(PaneBackground) \
+    X(DrivePicker) X(DriveItem) X(PathSegment) X(PathBar) X(PathEdit) X(ResultDismiss) X(LogVThumb) \
+    X(LogHThumb) X(SearchBar) X(SearchClear) X(BridgeCopy) X(BridgeMove) X(BridgePack) X(BridgeRefresh) \
+    X(BridgeNewFolder) X(BridgeDelete) X(BridgeSearch) X(BridgeHex) X(BridgeTerminal) X(BridgeTrash) \
+    X(HexThumb) X(HexByte) X(HexFindField) X(OverlayResize) X(ColumnResize) X(PaneHScroll) X(ScrollThumb) \
+    X(Overlay) X(PackFormat) X(ProgressCancel) X(ErrorBanner) X(ListItem) X(BookmarkItem) X(RecentItem) \
+    X(PermBit)
 
-#define TAVRIN_OVERLAYS(X)                                                                                   \
-    X(None)                                                                                                  \
-    X(About)                                                                                                 \
-    X(Settings)                                                                                              \
-    X(Conflict)                                                                                              \
-    X(NewFolder)                                                                                             \
-    X(NewFile) X(ConfirmDelete) X(Pack) X(Properties) X(Errors) X(SelectPattern) X(GoToPath) X(Message)      \
-        X(LanguagePicker) X(LogView) X(Bookmarks) X(FontPicker) X(BookmarkSide) X(UnpackSide) X(ArchiveView) \
-            X(HexView) X(Sandbox) X(Licenses)
+#define TAVRIN_OVERLAYS(X) \
+    X(None) X(About) X(Settings) X(Conflict) X(NewFolder) X(NewFile) X(ConfirmDelete) X(Pack) X(Properties) \
+    X(Errors) X(SelectPattern) X(GoToPath) X(Message) X(LanguagePicker) X(LogView) X(Bookmarks) X(FontPicker) \
+    X(BookmarkSide) X(UnpackSide) X(ArchiveView) X(HexView) X(Sandbox) X(Licenses)
 
 // The one application object: owns the window, the drawing area, both panes and all interface state.
 // Everything here runs on the GTK main thread.
@@ -114,15 +104,9 @@ public:
     Layout compute_layout(double width, double height) const;
     // The topmost region under the point (layout units), or null.
     const HitRect* hit_test(double x, double y) const;
-    const Layout& layout() const {
-        return m_layout;
-    }
-    const std::vector<HitRect>& hits() const {
-        return m_hits;
-    }
-    double ui_scale() const {
-        return m_ui_scale;
-    }
+    const Layout& layout() const { return m_layout; }
+    const std::vector<HitRect>& hits() const { return m_hits; }
+    double ui_scale() const { return m_ui_scale; }
     // ---- end rendering ----
 
     // The result line under the panes, filled when a job ends.
@@ -158,54 +142,24 @@ public:
     void request_redraw();
     void flash_status(const std::string& text);
     void flash_panes();
-    static double now_seconds() {
-        return steady_seconds();
-    }
+    static double now_seconds() { return steady_seconds(); }
 
-    Pane& active_pane() {
-        return m_active_right ? m_right : m_left;
-    }
-    Pane& other_pane() {
-        return m_active_right ? m_left : m_right;
-    }
-    Pane& pane_for(bool right) {
-        return right ? m_right : m_left;
-    }
+    Pane& active_pane() { return m_active_right ? m_right : m_left; }
+    Pane& other_pane() { return m_active_right ? m_left : m_right; }
+    Pane& pane_for(bool right) { return right ? m_right : m_left; }
 
     // Read access for tests and for the drawing code of later stages.
-    const Pane& left() const {
-        return m_left;
-    }
-    const Pane& right() const {
-        return m_right;
-    }
-    bool active_right() const {
-        return m_active_right;
-    }
-    const Palette& palette() const {
-        return m_palette;
-    }
-    const std::string& arg_left() const {
-        return m_arg_left;
-    }
-    const std::string& arg_right() const {
-        return m_arg_right;
-    }
-    const std::string& arg_active() const {
-        return m_arg_active;
-    }
-    const std::string& arg_geometry() const {
-        return m_arg_geometry;
-    }
-    const std::string& arg_actions() const {
-        return m_arg_actions;
-    }
-    const std::string& flash_text() const {
-        return m_flash_text;
-    }
-    double flash_until() const {
-        return m_flash_until;
-    }
+    const Pane& left() const { return m_left; }
+    const Pane& right() const { return m_right; }
+    bool active_right() const { return m_active_right; }
+    const Palette& palette() const { return m_palette; }
+    const std::string& arg_left() const { return m_arg_left; }
+    const std::string& arg_right() const { return m_arg_right; }
+    const std::string& arg_active() const { return m_arg_active; }
+    const std::string& arg_geometry() const { return m_arg_geometry; }
+    const std::string& arg_actions() const { return m_arg_actions; }
+    const std::string& flash_text() const { return m_flash_text; }
+    double flash_until() const { return m_flash_until; }
 
     // One whole frame into a cairo context of width x height device pixels: UI scale, work snapshots,
     // layout, painting and a fresh hit list. The window's draw handler and tests share it.
@@ -235,21 +189,11 @@ public:
     // Opens (or with None closes) a dialog; the button accelerators and the scroll flag of the dialog
     // before belong to that dialog and go with it.
     void set_overlay(Overlay overlay, const std::string& title = std::string());
-    Overlay overlay() const {
-        return m_overlay;
-    }
-    const std::string& overlay_title() const {
-        return m_overlay_title;
-    }
-    const std::string& overlay_text() const {
-        return m_overlay_text;
-    }
-    bool overlay_is_error() const {
-        return m_overlay_is_error;
-    }
-    const std::string& input_buffer() const {
-        return m_input_buffer;
-    }
+    Overlay overlay() const { return m_overlay; }
+    const std::string& overlay_title() const { return m_overlay_title; }
+    const std::string& overlay_text() const { return m_overlay_text; }
+    bool overlay_is_error() const { return m_overlay_is_error; }
+    const std::string& input_buffer() const { return m_input_buffer; }
 
     struct ButtonSpec {
         const char* label_key = "";

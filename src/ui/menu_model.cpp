@@ -1,8 +1,8 @@
 #include "ui/menu_model.h"
 
-#include "base/paths.h"
 #include "engine/archive_ops.h"
 #include "engine/file_ops.h"
+#include "base/paths.h"
 
 #include <array>
 
