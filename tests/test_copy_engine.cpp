@@ -1,7 +1,7 @@
-#include "engine/copy_engine.h"
-#include "fs_mounts.h"
-#include "fs/fs_ops.h"
 #include "base/logger.h"
+#include "engine/copy_engine.h"
+#include "fs/fs_ops.h"
+#include "fs_mounts.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -1540,5 +1540,157 @@ TEST(WatchdogChild, DISABLED_StalledRead) {
     EXPECT_TRUE(log_contains("watchdog: worker"));
     EXPECT_EQ("", p.stalled_path);
 }
+
+// ---------------------------------------------------------------------------------------------------
+// Name races: several files heading for one name, in one transfer.
+
+struct RaceCase {
+    const char* name;
+    Operation op;
+    bool other_fs; // a tmpfs target: a move copies and deletes instead of renaming
+};
+
+const RaceCase kRaceCases[] = {
+    {"copy_same_fs", Operation::Copy, false},
+    {"copy_other_fs", Operation::Copy, true},
+    {"move_same_fs", Operation::Move, false},
+    {"move_other_fs", Operation::Move, true},
+};
+
+std::string race_case_name(const ::testing::TestParamInfo<RaceCase>& info) {
+    return info.param.name;
+}
+
+// The target folder of a race case: beside the sources, or on a tmpfs of its own.
+struct RaceTarget {
+    std::optional<ScopedMount> mount;
+    std::string dir;
+};
+
+RaceTarget race_target(const RaceCase& c, const TempDir& tmp) {
+    RaceTarget t;
+    if (c.other_fs) {
+        t.mount.emplace(ScopedMount::tmpfs("128m"));
+        if (t.mount->ok()) t.dir = t.mount->path();
+    } else {
+        t.dir = tmp.sub("dst");
+        testsupport::make_dir(t.dir);
+    }
+    return t;
+}
+
+// The contents of the regular files directly in `dir`, sorted.
+std::vector<std::string> contents_in(const std::string& dir) {
+    std::vector<std::string> out;
+    for (const auto& [rel, n] : scan_tree(dir))
+        if (n.type == 'f' && rel.find('/') == std::string::npos) out.push_back(n.content);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+class NameRace : public ::testing::TestWithParam<RaceCase> {};
+
+// Sixteen files of each of three names land in one folder at once: each must arrive under a name of
+// its own, although none of the names existed when the workers started.
+TEST_P(NameRace, EqualNamesFromManySourcesAllArrive) {
+    const RaceCase& c = GetParam();
+    TempDir tmp("engine-race-names");
+    RaceTarget target = race_target(c, tmp);
+    if (c.other_fs) SKIP_UNLESS_MOUNTED(*target.mount);
+    std::vector<std::string> sources;
+    std::vector<std::string> want;
+    for (int k = 0; k < 16; ++k) {
+        std::string d = tmp.sub("s" + std::to_string(k));
+        testsupport::make_dir(d);
+        for (int n = 0; n < 3; ++n) {
+            std::string f = d + "/x" + std::to_string(n) + ".dat";
+            write_pattern(f, 512 * 1024, static_cast<unsigned>(k * 3 + n));
+            want.push_back(testsupport::read_file(f));
+            sources.push_back(f);
+        }
+    }
+    std::sort(want.begin(), want.end());
+    Progress p = copy_and_wait(sources, target.dir, c.op, 8, ConflictAction::RenameNew);
+    EXPECT_EQ(0u, p.failures_total) << failures_text(p);
+    // A move within one file system renames the first file of each name; the others are copied.
+    EXPECT_EQ(c.op == Operation::Move && !c.other_fs ? 45 : 48, p.files_copied);
+    EXPECT_EQ(48, p.files_done);
+    EXPECT_TRUE(want == contents_in(target.dir)) << "files were lost or replaced one another";
+    for (const std::string& s : sources)
+        EXPECT_EQ(c.op == Operation::Copy, testsupport::exists(s)) << s;
+}
+
+// Two files of one name and no rule: the second is a conflict like any other and is asked about.
+TEST_P(NameRace, SecondFileOfANameIsAskedAbout) {
+    const RaceCase& c = GetParam();
+    TempDir tmp("engine-race-ask");
+    RaceTarget target = race_target(c, tmp);
+    if (c.other_fs) SKIP_UNLESS_MOUNTED(*target.mount);
+    for (const char* d : {"A", "B"}) {
+        testsupport::make_dir(tmp.sub(d));
+        write_pattern(tmp.sub(std::string(d) + "/x"), 4 << 20, d[0]);
+    }
+    const std::vector<std::string> want_sorted = [&] {
+        std::vector<std::string> v = {testsupport::read_file(tmp.sub("A/x")),
+                                      testsupport::read_file(tmp.sub("B/x"))};
+        std::sort(v.begin(), v.end());
+        return v;
+    }();
+    Engine engine;
+    ASSERT_TRUE(engine.start({tmp.sub("A/x"), tmp.sub("B/x")}, target.dir, c.op, 2, ConflictAction::Ask));
+    int questions = 0;
+    uint64_t answered = 0;
+    Progress p = run_to_end(engine, [&](Engine& e, const Progress& s) {
+        if (!s.conflict.pending || s.conflict.serial == answered) return;
+        ++questions;
+        answered = s.conflict.serial;
+        EXPECT_EQ(target.dir + "/x", s.conflict.target_path);
+        e.resolve_conflict(ConflictAction::RenameNew, false);
+    });
+    EXPECT_EQ(1, questions);
+    EXPECT_EQ(0u, p.failures_total) << failures_text(p);
+    EXPECT_EQ(c.op == Operation::Move && !c.other_fs ? 1 : 2, p.files_copied);
+    EXPECT_TRUE(want_sorted == contents_in(target.dir)) << "one of the two files is gone";
+}
+
+// A merged folder whose own names (p3.1.jpg) are what "rename the new file" picks for the colliding
+// ones (p3.jpg): every incoming file must still arrive.
+TEST_P(NameRace, MergeWithRenameNewForAllLosesNothing) {
+    const RaceCase& c = GetParam();
+    TempDir tmp("engine-race-merge");
+    RaceTarget target = race_target(c, tmp);
+    if (c.other_fs) SKIP_UNLESS_MOUNTED(*target.mount);
+    std::string src = tmp.sub("photos");
+    testsupport::make_dir(src);
+    testsupport::make_dir(target.dir + "/photos");
+    std::vector<std::string> want;
+    for (int i = 0; i < 20; ++i) {
+        std::string stem = "p" + std::to_string(i);
+        for (const char* ext : {".jpg", ".1.jpg", ".2.jpg"}) {
+            write_pattern(src + "/" + stem + ext, 128 * 1024, static_cast<unsigned>(want.size()));
+            want.push_back(testsupport::read_file(src + "/" + stem + ext));
+        }
+        testsupport::write_file(target.dir + "/photos/" + stem + ".jpg", "old " + stem);
+        want.push_back("old " + stem);
+    }
+    std::sort(want.begin(), want.end());
+    Engine engine;
+    ASSERT_TRUE(engine.start({src}, target.dir, c.op, 8, ConflictAction::Ask));
+    uint64_t answered = 0;
+    Progress p = run_to_end(engine, [&](Engine& e, const Progress& s) {
+        if (!s.conflict.pending || s.conflict.serial == answered) return;
+        answered = s.conflict.serial;
+        if (s.conflict.is_dir)
+            e.resolve_conflict(ConflictAction::Overwrite, false); // merge
+        else
+            e.resolve_conflict(ConflictAction::RenameNew, true);
+    });
+    EXPECT_EQ(0u, p.failures_total) << failures_text(p);
+    EXPECT_EQ(60, p.files_copied);
+    EXPECT_TRUE(want == contents_in(target.dir + "/photos")) << "files were lost in the merge";
+    EXPECT_EQ(c.op == Operation::Copy, testsupport::exists(src + "/p0.1.jpg"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, NameRace, ::testing::ValuesIn(kRaceCases), race_case_name);
 
 } // namespace

@@ -129,26 +129,33 @@ void copy_table(const std::string& src_dir, const std::string& dst_dir, const st
     unsigned seed = 7;
     for (const auto& c : kContentCases) {
         std::string src = src_dir + "/src-" + std::to_string(seed);
-        std::string dst = dst_dir + "/dst-" + std::to_string(seed);
-        testsupport::write_file(src, random_bytes(size_t(c.size), seed++));
+        testsupport::write_file(src, random_bytes(size_t(c.size), seed));
         ASSERT_EQ(chmod(src.c_str(), c.mode), 0);
-        set_times(src, {1500000000, 123456789}, {1600000000, 987654321});
-        struct stat before = stat_of(src);
-        Progress p;
-        bool cloned = true;
-        EXPECT_EQ(fsops::copy_file(src, dst, p.fn(), &cloned), "") << label << ": " << c.name;
-        EXPECT_FALSE(cloned) << label << ": " << c.name;
-        expect_same_metadata(before, dst, label + ": " + c.name);
-        // The access time lies before the change time, so any read under relatime would move it.
-        struct stat after = stat_of(src);
-        EXPECT_EQ(before.st_atim.tv_sec, after.st_atim.tv_sec) << label << ": " << c.name << ": source read";
-        EXPECT_EQ(before.st_atim.tv_nsec, after.st_atim.tv_nsec) << label << ": " << c.name;
-        EXPECT_TRUE(same_contents(src, dst)) << label << ": " << c.name;
-        EXPECT_EQ(p.sum(), c.size) << label << ": " << c.name;
-        for (int64_t n : p.calls) {
-            EXPECT_GE(n, 0) << c.name;
-            EXPECT_LE(n, MiB) << c.name << ": progress at least once per MiB";
+        // Both ways of putting a copy in place: renamed over a name, or linked in under a free one.
+        for (fsops::Placement place : {fsops::Placement::Overwrite, fsops::Placement::NewName}) {
+            const bool fresh = place == fsops::Placement::NewName;
+            std::string what = label + ": " + c.name + (fresh ? " (new name)" : "");
+            std::string dst = dst_dir + "/dst-" + std::to_string(seed) + (fresh ? "-new" : "");
+            // Again for each copy: comparing the contents of the one before read the source.
+            set_times(src, {1500000000, 123456789}, {1600000000, 987654321});
+            struct stat before = stat_of(src);
+            Progress p;
+            bool cloned = true;
+            EXPECT_EQ(fsops::copy_file(src, dst, p.fn(), &cloned, place), "") << what;
+            EXPECT_FALSE(cloned) << what;
+            expect_same_metadata(before, dst, what);
+            // The access time lies before the change time, so any read under relatime would move it.
+            struct stat after = stat_of(src);
+            EXPECT_EQ(before.st_atim.tv_sec, after.st_atim.tv_sec) << what << ": source read";
+            EXPECT_EQ(before.st_atim.tv_nsec, after.st_atim.tv_nsec) << what;
+            EXPECT_TRUE(same_contents(src, dst)) << what;
+            EXPECT_EQ(p.sum(), c.size) << what;
+            for (int64_t n : p.calls) {
+                EXPECT_GE(n, 0) << what;
+                EXPECT_LE(n, MiB) << what << ": progress at least once per MiB";
+            }
         }
+        ++seed;
     }
     EXPECT_TRUE(partial_files(dst_dir).empty()) << label;
 }
@@ -305,6 +312,45 @@ TEST(CopyFile, OverwriteReplacesTheEntryNotWhatALinkPointsTo) {
     // Copying a file onto itself leaves it whole.
     EXPECT_EQ(fsops::copy_file(dir.sub("src"), dir.sub("src")), "");
     EXPECT_EQ(testsupport::read_file(dir.sub("src")), "new contents");
+}
+
+// A copy to a new name never replaces what took that name while the copy ran: a file, a dangling link or
+// a folder, on disk and on a tmpfs.
+TEST(CopyFile, NewNameTakenDuringTheCopyIsNeverReplaced) {
+    TempDir disk;
+    auto tmp = ScopedMount::tmpfs("32m");
+    std::vector<std::string> dirs = {disk.path()};
+    if (tmp.ok())
+        dirs.push_back(tmp.path());
+    else
+        std::fprintf(stderr, "tmpfs case skipped: %s\n", tmp.skip_reason().c_str());
+    for (const std::string& d : dirs) {
+        std::string src = d + "/src";
+        testsupport::write_file(src, random_bytes(size_t(3 * MiB), 11));
+        for (const char* kind : {"file", "link", "folder"}) {
+            SCOPED_TRACE(d + " " + kind);
+            std::string dst = d + "/taken-" + kind;
+            bool taken = false;
+            auto intrude = [&](int64_t) {
+                if (!taken && kind[0] == 'f') testsupport::write_file(dst, "theirs");
+                if (!taken && kind[0] == 'l') {
+                    EXPECT_EQ(0, symlink("nowhere", dst.c_str()));
+                }
+                if (!taken && kind[0] == 'd') testsupport::make_dir(dst);
+                taken = true;
+                return true;
+            };
+            EXPECT_EQ(sys(dst, EEXIST),
+                      fsops::copy_file(src, dst, intrude, nullptr, fsops::Placement::NewName));
+            EXPECT_EQ(EEXIST, fsops::last_error_code());
+            struct stat st = stat_of(dst);
+            const bool kept = kind[0] == 'f'   ? testsupport::read_file(dst) == "theirs"
+                              : kind[0] == 'l' ? S_ISLNK(st.st_mode)
+                                               : S_ISDIR(st.st_mode);
+            EXPECT_TRUE(kept) << "what took the name was replaced";
+        }
+        EXPECT_TRUE(partial_files(d).empty());
+    }
 }
 
 TEST(CopyFile, CancelLeavesNothingNewAndTheOldTargetIntact) {

@@ -253,6 +253,15 @@ TEST(FsOpsRename, RenameAndCrossDevice) {
     EXPECT_EQ(fsops::rename_path(dir.sub("from"), dir.sub("to")), "");
     EXPECT_EQ(testsupport::read_file(dir.sub("to")), "data");
 
+    // The exclusive rename takes a free name and never replaces a taken one.
+    write_file(dir.sub("other"), "other");
+    EXPECT_EQ(fsops::rename_exclusive(dir.sub("to"), dir.sub("other")),
+              dir.sub("to") + ": " + strerror(EEXIST));
+    EXPECT_EQ(fsops::last_error_code(), EEXIST);
+    EXPECT_EQ(testsupport::read_file(dir.sub("other")), "other");
+    EXPECT_EQ(fsops::rename_exclusive(dir.sub("to"), dir.sub("free")), "");
+    EXPECT_EQ(fsops::rename_path(dir.sub("free"), dir.sub("to")), "");
+
     EXPECT_TRUE(fsops::rename_would_cross_device(dir.sub("none"), dir.sub("x"))) << "unknown source";
     EXPECT_TRUE(fsops::rename_would_cross_device(dir.sub("to"), dir.sub("missing/x"))) << "unknown folder";
     auto tmp = testsupport::ScopedMount::tmpfs("1m");

@@ -27,6 +27,8 @@ constexpr int kMaxAttempts = 3;
 constexpr int kBackoffMs[kMaxAttempts] = {0, 120, 500};
 constexpr size_t kMaxStoredFailures = 500;
 constexpr auto kConflictPoll = std::chrono::milliseconds(200);
+// How often one file may find its chosen name taken before it is given up.
+constexpr int kMaxNameRounds = 100;
 
 constexpr const char* kTimedOut = "timed out — the source or target stopped responding";
 constexpr const char* kCancelledUnresponsive = "cancelled — the drive was not responding";
@@ -86,6 +88,14 @@ NodeInfo node_info(const std::string& path) {
 
 bool older(const timespec& a, const timespec& b) {
     return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+// The source of a move no longer looks as it did before its copy began (written to meanwhile).
+bool changed_since(const NodeInfo& before, const std::string& path) {
+    NodeInfo after = node_info(path);
+    return after.exists &&
+           (after.size != before.size || after.inode != before.inode || after.device != before.device ||
+            older(before.mtime, after.mtime) || older(after.mtime, before.mtime));
 }
 
 // The pause before a retry; a signal (our own wake-up) must not shorten it.
@@ -369,6 +379,7 @@ void Engine::scan_thread(std::vector<std::string> sources, std::string target_di
 
         if (src.is_dir) {
             std::string v = to;
+            bool made_root = false;
             NodeInfo existing = node_info(v);
             if (existing.exists && existing.is_dir) {
                 FileTask probe;
@@ -386,21 +397,19 @@ void Engine::scan_thread(std::vector<std::string> sources, std::string target_di
                     continue;
                 }
                 if (a == ConflictAction::RenameNew) {
-                    std::string parent = su::parent_of(v);
-                    if (parent.empty()) parent = "/";
-                    std::string fresh = unique_name(parent, su::basename_of(v));
-                    if (fresh.empty()) {
-                        note_failure(from, "no free name available", v, 1, 0);
+                    v = make_fresh_folder(v, src.mode);
+                    if (v.empty()) {
+                        note_failure(from, "no free name available", to, 1, 0);
                         count_skipped_tree(from);
                         continue;
                     }
-                    v = su::join_path(parent, fresh);
+                    made_root = true;
                     log.infof("folder conflict: keeping both, new folder %s", v.c_str());
                 } else {
                     log.infof("folder conflict: merging into %s", v.c_str());
                 }
             }
-            walk_folder(from, v);
+            walk_folder(from, v, made_root);
         } else if (src.is_regular || src.is_symlink) {
             FileTask task;
             task.source = from;
@@ -430,7 +439,22 @@ void Engine::scan_thread(std::vector<std::string> sources, std::string target_di
     m_link_cv.notify_all();
 }
 
-void Engine::walk_folder(const std::string& from, const std::string& to) {
+// Creates a folder under a free name beside `taken`; a name taken meanwhile is never merged into, the
+// next one is tried. The path made, or "" when none was free.
+std::string Engine::make_fresh_folder(const std::string& taken, uint32_t mode) {
+    std::string parent = su::parent_of(taken);
+    if (parent.empty()) parent = "/";
+    for (int round = 0; round < kMaxNameRounds; ++round) {
+        std::string fresh = unique_name(parent, su::basename_of(taken));
+        if (fresh.empty()) return {};
+        std::string path = su::join_path(parent, fresh);
+        if (::mkdir(path.c_str(), (mode | 0700) & 0777) == 0) return path;
+        if (errno != EEXIST) return {};
+    }
+    return {};
+}
+
+void Engine::walk_folder(const std::string& from, const std::string& to, bool made_root) {
     Log& log = Log::instance();
     const bool move = m_op.load() == Operation::Move;
     struct Frame {
@@ -452,7 +476,10 @@ void Engine::walk_folder(const std::string& from, const std::string& to) {
         NodeInfo src = node_info(f.src);
         uint32_t perm = src.mode & 07777;
         if (perm == 0) perm = 0755;
-        if (!dst.exists) {
+        if (made_root && f.dst == to) {
+            std::lock_guard lk(m_mutex);
+            m_made_dirs.push_back(MadeDir{f.dst, perm, src.atime, src.mtime});
+        } else if (!dst.exists) {
             // Created writable for us; the real mode (a read-only folder, set-group-ID, sticky) and the
             // times are applied when its contents are in place.
             std::string err = fsops::make_dirs(f.dst, (perm | 0700) & 0777);
@@ -575,113 +602,138 @@ void Engine::worker_thread(int slot) {
     if (m_active_workers.fetch_sub(1) == 1) finish_transfer();
 }
 
-void Engine::run_task(const FileTask& task, int slot) {
-    Log& log = Log::instance();
-    std::string target = task.target;
-    auto done_without_copy = [&] {
-        m_files_done += 1;
-        m_bytes_done += task.size;
-    };
+void Engine::count_without_copy(const FileTask& task) {
+    m_files_done += 1;
+    m_bytes_done += task.size;
+}
 
-    // The existing file that RenameExisting put aside; it gets its name back if no copy takes its place.
-    std::string moved_aside;
-    NodeInfo existing = node_info(target);
-    if (existing.exists) {
-        NodeInfo src = node_info(task.source);
-        // Overwriting a file with itself (a link or bind mount leading back to the source) would, for a
-        // move, end with the only copy deleted.
-        if (src.exists && src.device == existing.device && src.inode == existing.inode) {
-            note_failure(task.source, "the source and the target are the same file", target, 1, 0);
-            done_without_copy();
-            return;
-        }
-        ConflictAction a = ask_conflict(task, false, slot);
-        std::string parent = su::parent_of(target);
-        if (parent.empty()) parent = "/";
-        switch (a) {
-        case ConflictAction::Cancel:
-            m_cancel = true;
-            wake_all();
-            done_without_copy();
-            return;
-        case ConflictAction::Skip:
-        case ConflictAction::Ask:
-            done_without_copy();
-            return;
-        case ConflictAction::OverwriteIfNewer:
-            if (!older(existing.mtime, src.mtime)) {
-                done_without_copy();
-                return;
-            }
-            break;
-        case ConflictAction::Overwrite:
-            break;
-        case ConflictAction::RenameNew: {
-            std::string fresh = unique_name(parent, su::basename_of(target));
-            if (fresh.empty()) {
-                note_failure(target, "no free name available", "", 1, 0);
-                done_without_copy();
-                return;
-            }
-            target = su::join_path(parent, fresh);
-            break;
-        }
-        case ConflictAction::RenameExisting: {
-            std::string fresh = unique_name(parent, su::basename_of(target));
-            if (fresh.empty()) {
-                note_failure(target, "no free name available", "", 1, 0);
-                done_without_copy();
-                return;
-            }
-            moved_aside = su::join_path(parent, fresh);
-            std::string err = fsops::rename_path(target, moved_aside);
-            if (!err.empty()) {
-                note_failure(target, err, moved_aside, 1, fsops::last_error_code());
-                done_without_copy();
-                return;
-            }
-            break;
-        }
+// Moves the existing `target` aside to a free name of its folder; a name taken meanwhile is never
+// replaced, the next free one is tried. "" when no free name could be had (the failure is recorded).
+std::string Engine::move_existing_aside(const std::string& target) {
+    std::string parent = su::parent_of(target);
+    if (parent.empty()) parent = "/";
+    for (int round = 0; round < kMaxNameRounds; ++round) {
+        std::string fresh = unique_name(parent, su::basename_of(target));
+        if (fresh.empty()) break;
+        std::string aside = su::join_path(parent, fresh);
+        std::string err = fsops::rename_exclusive(target, aside);
+        if (err.empty()) return aside;
+        if (fsops::last_error_code() != EEXIST) {
+            note_failure(target, err, aside, 1, fsops::last_error_code());
+            return {};
         }
     }
+    note_failure(target, "no free name available", "", 1, 0);
+    return {};
+}
 
+Engine::Destination Engine::choose_destination(const FileTask& task, int slot) {
+    Destination d{task.target, fsops::Placement::NewName, {}, false};
+    NodeInfo existing = node_info(task.target);
+    if (!existing.exists) return d;
+    d.done = true;
+    NodeInfo src = node_info(task.source);
+    // Overwriting a file with itself (a link or bind mount leading back to the source) would, for a
+    // move, end with the only copy deleted.
+    if (src.exists && src.device == existing.device && src.inode == existing.inode) {
+        note_failure(task.source, "the source and the target are the same file", task.target, 1, 0);
+        count_without_copy(task);
+        return d;
+    }
+    ConflictAction a = ask_conflict(task, false, slot);
+    switch (a) {
+    case ConflictAction::Cancel:
+        m_cancel = true;
+        wake_all();
+        break;
+    case ConflictAction::Skip:
+    case ConflictAction::Ask:
+        break;
+    case ConflictAction::OverwriteIfNewer:
+    case ConflictAction::Overwrite:
+        if (a == ConflictAction::OverwriteIfNewer && !older(existing.mtime, src.mtime)) break;
+        d.place = fsops::Placement::Overwrite;
+        d.done = false;
+        return d;
+    case ConflictAction::RenameNew: {
+        std::string parent = su::parent_of(task.target);
+        if (parent.empty()) parent = "/";
+        std::string fresh = unique_name(parent, su::basename_of(task.target));
+        if (fresh.empty()) {
+            note_failure(task.target, "no free name available", "", 1, 0);
+            break;
+        }
+        // Only chosen here: the copy takes it when complete, and only if it is still free then.
+        d.target = su::join_path(parent, fresh);
+        d.done = false;
+        return d;
+    }
+    case ConflictAction::RenameExisting:
+        d.moved_aside = move_existing_aside(task.target);
+        if (d.moved_aside.empty()) break;
+        d.done = false;
+        return d;
+    }
+    count_without_copy(task);
+    return d;
+}
+
+void Engine::run_task(const FileTask& task, int slot) {
+    Log& log = Log::instance();
     const bool move = m_op.load() == Operation::Move;
     // A move deletes the source only if the copy holds what the source still holds: a file written to
     // while it was copied keeps its source, or the new data would be lost.
     const NodeInfo before = move && !task.is_symlink ? node_info(task.source) : NodeInfo{};
-    CopyOutcome outcome = copy_one_with_retry(task, target, slot);
-    if (outcome != CopyOutcome::Copied && !moved_aside.empty()) {
-        if (::renameat2(AT_FDCWD, moved_aside.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
-            log.infof("put %s back: its replacement was not copied", target.c_str());
+    Destination d;
+    CopyOutcome outcome = CopyOutcome::NameTaken;
+    // A name that was free when the copy began may be taken when it ends (another file of the same name
+    // in this transfer, another program): the file then meets the conflict rules as if the name had
+    // been taken from the start.
+    for (int round = 0; round < kMaxNameRounds && outcome == CopyOutcome::NameTaken; ++round) {
+        d = choose_destination(task, slot);
+        if (d.done) return;
+        outcome = copy_one_with_retry(task, d.target, d.place, slot);
+        if (outcome == CopyOutcome::NameTaken)
+            log.infof("%s was taken while %s was copied; deciding again", d.target.c_str(),
+                      task.source.c_str());
     }
-    if (outcome == CopyOutcome::Copied && move && !m_cancel) {
-        if (!task.is_symlink) {
-            NodeInfo after = node_info(task.source);
-            if (after.exists &&
-                (after.size != before.size || after.inode != before.inode || after.device != before.device ||
-                 older(before.mtime, after.mtime) || older(after.mtime, before.mtime))) {
-                note_failure(task.source, kChangedWhileMoved, target, 1, 0);
-                log.errorf("move: %s changed while it was copied — the source was kept", task.source.c_str());
-                m_files_done += 1;
-                return;
-            }
-        }
-        std::string err = fsops::remove_file(task.source);
-        if (!err.empty()) {
-            note_failure(task.source, err, target, 1, fsops::last_error_code());
-            log.errorf("move: copied but could not remove source %s: %s", task.source.c_str(), err.c_str());
-        }
+    if (outcome == CopyOutcome::NameTaken) {
+        note_failure(task.source, "no free name available", d.target, 1, EEXIST);
+        m_files_done += 1;
+        return;
     }
+    if (outcome != CopyOutcome::Copied && !d.moved_aside.empty()) {
+        if (fsops::rename_exclusive(d.moved_aside, d.target).empty())
+            log.infof("put %s back: its replacement was not copied", d.target.c_str());
+    }
+    if (outcome == CopyOutcome::Copied && move && !m_cancel)
+        remove_moved_source(task, d.target, !task.is_symlink && changed_since(before, task.source));
     m_files_done += 1;
 }
 
-std::string Engine::symlink_attempt(const FileTask& task, const std::string& target) {
+void Engine::remove_moved_source(const FileTask& task, const std::string& target, bool changed) {
+    if (changed) {
+        note_failure(task.source, kChangedWhileMoved, target, 1, 0);
+        Log::instance().errorf("move: %s changed while it was copied — the source was kept",
+                               task.source.c_str());
+        return;
+    }
+    std::string err = fsops::remove_file(task.source);
+    if (!err.empty()) {
+        note_failure(task.source, err, target, 1, fsops::last_error_code());
+        Log::instance().errorf("move: copied but could not remove source %s: %s", task.source.c_str(),
+                               err.c_str());
+    }
+}
+
+std::string Engine::symlink_attempt(const FileTask& task, const std::string& target, fsops::Placement place) {
     std::string text;
     std::string err = fsops::read_link(task.source, text);
     if (!err.empty()) return err;
-    // Made under a temporary name and renamed over the target: an existing entry stays until the new
-    // link exists.
-    err = fsops::replace_with_symlink(text, target);
+    // A replacement is made under a temporary name and renamed over the target, so an existing entry
+    // stays until the new link exists; a new name is taken only while it is free.
+    err = place == fsops::Placement::Overwrite ? fsops::replace_with_symlink(text, target)
+                                               : fsops::make_symlink(text, target);
     if (!err.empty()) return err;
     NodeInfo src = node_info(task.source);
     if (src.exists) {
@@ -691,7 +743,8 @@ std::string Engine::symlink_attempt(const FileTask& task, const std::string& tar
     return {};
 }
 
-Engine::CopyOutcome Engine::copy_one_with_retry(const FileTask& task, const std::string& target, int slot) {
+Engine::CopyOutcome Engine::copy_one_with_retry(const FileTask& task, const std::string& target,
+                                                fsops::Placement place, int slot) {
     Log& log = Log::instance();
     const size_t s = static_cast<size_t>(slot);
     std::string message;
@@ -717,7 +770,7 @@ Engine::CopyOutcome Engine::copy_one_with_retry(const FileTask& task, const std:
         bool linked = false;
         int64_t moved = 0;
         bool cancelled = false;
-        message = copy_attempt(task, target, slot, cloned, linked, cancelled, moved);
+        message = copy_attempt(task, target, place, slot, cloned, linked, cancelled, moved);
         code = message.empty() ? 0 : fsops::last_error_code();
         bool marked = m_slot_timed_out[s].exchange(false);
 
@@ -753,6 +806,8 @@ Engine::CopyOutcome Engine::copy_one_with_retry(const FileTask& task, const std:
             message.clear();
             break;
         }
+        if (place == fsops::Placement::NewName && code == EEXIST && fsops::exists(target))
+            return CopyOutcome::NameTaken;
         if (code == ENOSPC) {
             log.errorf("target is full — stopping the transfer");
             m_disk_full = true;
@@ -787,10 +842,10 @@ Engine::CopyOutcome Engine::copy_one_with_retry(const FileTask& task, const std:
     return CopyOutcome::Failed;
 }
 
-std::string Engine::copy_attempt(const FileTask& task, const std::string& target, int slot, bool& cloned,
-                                 bool& linked, bool& cancelled, int64_t& moved) {
+std::string Engine::copy_attempt(const FileTask& task, const std::string& target, fsops::Placement place,
+                                 int slot, bool& cloned, bool& linked, bool& cancelled, int64_t& moved) {
     const size_t s = static_cast<size_t>(slot);
-    if (task.is_symlink) return symlink_attempt(task, target);
+    if (task.is_symlink) return symlink_attempt(task, target, place);
 
     const std::pair<uint64_t, uint64_t> key{task.device, task.inode};
     bool owner = false;
@@ -817,13 +872,17 @@ std::string Engine::copy_attempt(const FileTask& task, const std::string& target
             }
         }
         if (!owner) {
-            std::string err = fsops::replace_with_hardlink(earlier, target);
+            std::string err = place == fsops::Placement::Overwrite
+                                  ? fsops::replace_with_hardlink(earlier, target)
+                                  : fsops::make_hardlink(earlier, target);
             if (err.empty()) {
                 m_bytes_done += task.size;
                 linked = true;
                 Log::instance().debugf("hardlink %s → %s", earlier.c_str(), target.c_str());
                 return {};
             }
+            // The name was taken meanwhile: a copy would meet the same name.
+            if (fsops::last_error_code() == EEXIST && place == fsops::Placement::NewName) return err;
         }
     }
 
@@ -835,7 +894,7 @@ std::string Engine::copy_attempt(const FileTask& task, const std::string& target
         note_slot_progress(slot);
         return !m_cancel.load() && !m_slot_timed_out[s].load();
     };
-    std::string err = fsops::copy_file(task.source, target, progress, &cloned);
+    std::string err = fsops::copy_file(task.source, target, progress, &cloned, place);
     if (err == fsops::kCopyCancelled) {
         cancelled = true;
         err.clear();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/value_types.h"
+#include "fs/fs_ops.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -143,19 +144,33 @@ private:
         std::string target;
         bool complete = false;
     };
-    enum class CopyOutcome { Copied, Failed, Cancelled };
+    // NameTaken: a new name was taken by someone else before the finished copy could have it.
+    enum class CopyOutcome { Copied, Failed, Cancelled, NameTaken };
+    // Where a task's file goes after the conflict rules; `done` when the task ended without a copy.
+    struct Destination {
+        std::string target;
+        fsops::Placement place = fsops::Placement::NewName;
+        std::string moved_aside; // the existing file that RenameExisting put aside
+        bool done = false;
+    };
 
     void scan_thread(std::vector<std::string> sources, std::string target_dir);
-    void walk_folder(const std::string& from, const std::string& to);
+    void walk_folder(const std::string& from, const std::string& to, bool made_root);
+    std::string make_fresh_folder(const std::string& taken, uint32_t mode);
     // Counts a subtree that will not be transferred as dealt with, so that the totals still add up.
     void count_skipped_tree(const std::string& path);
     void worker_thread(int slot);
     void run_task(const FileTask& task, int slot);
+    Destination choose_destination(const FileTask& task, int slot);
+    std::string move_existing_aside(const std::string& target);
+    void count_without_copy(const FileTask& task);
+    void remove_moved_source(const FileTask& task, const std::string& target, bool changed);
     ConflictAction ask_conflict(const FileTask& task, bool target_is_dir, int slot);
-    CopyOutcome copy_one_with_retry(const FileTask& task, const std::string& target, int slot);
-    std::string copy_attempt(const FileTask& task, const std::string& target, int slot, bool& cloned,
-                             bool& linked, bool& cancelled, int64_t& moved);
-    std::string symlink_attempt(const FileTask& task, const std::string& target);
+    CopyOutcome copy_one_with_retry(const FileTask& task, const std::string& target, fsops::Placement place,
+                                    int slot);
+    std::string copy_attempt(const FileTask& task, const std::string& target, fsops::Placement place,
+                             int slot, bool& cloned, bool& linked, bool& cancelled, int64_t& moved);
+    std::string symlink_attempt(const FileTask& task, const std::string& target, fsops::Placement place);
     void note_failure(const std::string& path, const std::string& message, const std::string& target,
                       int attempts, int code);
     void queue_task(FileTask task);

@@ -42,8 +42,11 @@ bool exists(const std::string& path);
 [[nodiscard]] std::string remove_dir(const std::string& path);
 // Removes a tree without following links; goes on past failures and returns the first message.
 // on_removed runs once for every file, link and folder actually removed.
-[[nodiscard]] std::string remove_recursive(const std::string& path, const std::function<void()>& on_removed = {});
+[[nodiscard]] std::string remove_recursive(const std::string& path,
+                                           const std::function<void()>& on_removed = {});
 [[nodiscard]] std::string rename_path(const std::string& from, const std::string& to);
+// Like rename_path, but fails with EEXIST instead of replacing something at `to`.
+[[nodiscard]] std::string rename_exclusive(const std::string& from, const std::string& to);
 // True when `from` and the folder that is to hold `to` are on different devices, or either is unknown.
 bool rename_would_cross_device(const std::string& from, const std::string& to);
 [[nodiscard]] std::string make_symlink(const std::string& target, const std::string& link_path);
@@ -56,7 +59,8 @@ bool rename_would_cross_device(const std::string& from, const std::string& to);
 // Writes content to path + ".tmp" and renames it over path, so path holds either the old content or
 // the new, never a mix. With `sync` the data reaches the disk before the rename (a power cut then cannot
 // leave an empty file). On failure the old file is untouched and no ".tmp" stays behind.
-[[nodiscard]] std::string write_file_replacing(const std::string& path, const std::string& content, bool sync);
+[[nodiscard]] std::string write_file_replacing(const std::string& path, const std::string& content,
+                                               bool sync);
 
 // Whatever is at link_path (a file or a link, not a folder) is replaced in one step by the new link: the
 // link is made under a temporary name beside it and renamed over, so the old entry stays until the new
@@ -88,6 +92,10 @@ TreeSize measure_tree(const std::string& path, const std::function<bool()>& keep
 // remainder of a copy that was killed.
 bool is_partial_copy_name(std::string_view name);
 
+// How a finished copy takes its name: replacing whatever is there (an overwrite that was decided), or only
+// if the name is still free.
+enum class Placement { Overwrite, NewName };
+
 // Receives byte counts as they are copied (holes included; the counts of one copy add up to the file
 // size); returning false cancels the copy.
 using CopyProgress = std::function<bool(int64_t)>;
@@ -102,10 +110,14 @@ inline constexpr const char* kCopyCancelled = "cancelled";
 // the file at fault. An existing file (or link) at `to` is replaced atomically: it stays untouched
 // unless the new copy is complete. No partial file remains after a failure or a cancel.
 // When `cloned` is given it tells whether the data was cloned.
-[[nodiscard]] std::string copy_file(const std::string& from, const std::string& to, const CopyProgress& progress = {},
-                      bool* cloned = nullptr);
-// The clone step alone, with the same atomic replacement; "" on success, else a message.
-[[nodiscard]] std::string clone_file(const std::string& from, const std::string& to);
+// With Placement::NewName nothing is ever replaced: when something exists at `to` by the time the copy is
+// complete, the copy is discarded and the message is that of EEXIST (last_error_code() == EEXIST).
+[[nodiscard]] std::string copy_file(const std::string& from, const std::string& to,
+                                    const CopyProgress& progress = {}, bool* cloned = nullptr,
+                                    Placement place = Placement::Overwrite);
+// The clone step alone, with the same placement rules; "" on success, else a message.
+[[nodiscard]] std::string clone_file(const std::string& from, const std::string& to,
+                                     Placement place = Placement::Overwrite);
 
 // Storage classes, slowest to fastest by rank: Rotational, Unknown, Ssd, Network, Nvme, Memory.
 enum class DeviceClass : int32_t {

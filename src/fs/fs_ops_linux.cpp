@@ -2,12 +2,13 @@
 // and the device classification.
 #include "fs/fs_ops.h"
 
-#include "fs/mounts.h"
 #include "base/strutil.h"
+#include "fs/mounts.h"
 
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -189,7 +190,25 @@ template <typename Make> int make_beside(const std::string& target, std::string&
     return -1;
 }
 
-// The temporary file of a copy in progress; removed unless the copy was renamed into place.
+// Takes `to` for the finished file at `from` without replacing anything: renameat2 with NOREPLACE, or,
+// where the file system does not know that flag, a hard link (which fails on a taken name too) and the
+// removal of the old name.
+int rename_exclusive_raw(const char* from, const char* to) {
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return -1;
+    if (::link(from, to) != 0) return -1;
+    ::unlink(from);
+    return 0;
+}
+
+bool is_tmpfile_unsupported(int err) {
+    return err == EOPNOTSUPP || err == EISDIR || err == EINVAL || err == ENOSYS;
+}
+
+// The file of a copy in progress. A copy to a new name is an unnamed file (O_TMPFILE) in the target
+// folder, linked in under its name when complete: one directory update, nothing left behind by a crash,
+// and the link fails if the name was taken meanwhile. An overwrite, and file systems without unnamed
+// files, use a hidden temporary name that is renamed into place. Removed unless committed.
 class PartialFile {
 public:
     PartialFile() = default;
@@ -198,7 +217,19 @@ public:
     PartialFile& operator=(const PartialFile&) = delete;
 
     // "" or the message for `target`.
-    std::string create(const std::string& target) {
+    std::string create(const std::string& target, Placement place) {
+        m_place = place;
+        if (place == Placement::NewName && g_tmpfile_supported.load(std::memory_order_relaxed)) {
+            std::string dir = su::parent_of(target);
+            int fd = ::open(dir.empty() ? "/" : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+            if (fd >= 0) {
+                m_fd = Fd(fd);
+                m_anonymous = true;
+                return "";
+            }
+            if (!is_tmpfile_unsupported(errno)) return fail(target);
+            g_tmpfile_supported.store(false, std::memory_order_relaxed);
+        }
         int fd = make_beside(target, m_path, [](const std::string& p) {
             return ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         });
@@ -211,10 +242,13 @@ public:
     }
     int fd() const { return m_fd.get(); }
 
-    // Closes the file (reporting late write errors) and renames it over `target`.
+    // Puts the file in place under `target`; for a new name EEXIST when the name was taken meanwhile.
     std::string commit(const std::string& target) {
+        if (m_anonymous) return commit_anonymous(target);
         if (m_fd.close_checked() != 0) return fail(target);
-        if (::rename(m_path.c_str(), target.c_str()) != 0) return fail(target);
+        int rc = m_place == Placement::Overwrite ? ::rename(m_path.c_str(), target.c_str())
+                                                 : rename_exclusive_raw(m_path.c_str(), target.c_str());
+        if (rc != 0) return fail(target);
         m_path.clear();
         return "";
     }
@@ -225,8 +259,28 @@ public:
     }
 
 private:
+    std::string commit_anonymous(const std::string& target) {
+        char proc[64];
+        std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", m_fd.get());
+        int rc = ::linkat(AT_FDCWD, proc, AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW);
+        // Without /proc the descriptor itself can be linked, which needs CAP_DAC_READ_SEARCH.
+        if (rc != 0 && errno == ENOENT && ::access("/proc/self/fd", X_OK) != 0)
+            rc = ::linkat(m_fd.get(), "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH);
+        if (rc != 0) return fail(target);
+        if (m_fd.close_checked() != 0) {
+            std::string msg = fail(target);
+            ::unlink(target.c_str());
+            return msg;
+        }
+        return "";
+    }
+
+    // Set to false for good the first time a file system refuses unnamed files.
+    static inline std::atomic<bool> g_tmpfile_supported{true};
     Fd m_fd;
     std::string m_path;
+    Placement m_place = Placement::Overwrite;
+    bool m_anonymous = false;
 };
 
 // Once copy_file_range reports that it cannot work here, every later copy of the run reads and writes.
@@ -481,6 +535,10 @@ std::string rename_path(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0 ? "" : fail(from);
 }
 
+std::string rename_exclusive(const std::string& from, const std::string& to) {
+    return rename_exclusive_raw(from.c_str(), to.c_str()) == 0 ? "" : fail(from);
+}
+
 bool rename_would_cross_device(const std::string& from, const std::string& to) {
     std::string parent = su::parent_of(to);
     if (parent.empty()) parent.assign(1, '/');
@@ -655,7 +713,7 @@ TreeSize measure_tree(const std::string& path, const std::function<bool()>& keep
     return measure_walk(path, keep_going, on_progress);
 }
 
-std::string clone_file(const std::string& from, const std::string& to) {
+std::string clone_file(const std::string& from, const std::string& to, Placement place) {
     struct stat st;
     if (::stat(from.c_str(), &st) != 0) return fail_text("not a regular file", errno);
     if (!S_ISREG(st.st_mode)) return fail_text("not a regular file", EINVAL);
@@ -663,7 +721,7 @@ std::string clone_file(const std::string& from, const std::string& to) {
     std::string msg = open_source(from, src, st, "not a regular file", "open");
     if (!msg.empty()) return msg;
     PartialFile part;
-    if (!part.create(to).empty()) return fail_text("open target", t_last_error);
+    if (!part.create(to, place).empty()) return fail_text("open target", t_last_error);
     if (::ioctl(part.fd(), FICLONE, src.get()) != 0) {
         int err = errno;
         return fail_text(errno_text(err), err);
@@ -674,14 +732,14 @@ std::string clone_file(const std::string& from, const std::string& to) {
 }
 
 std::string copy_file(const std::string& from, const std::string& to, const CopyProgress& progress,
-                      bool* cloned) {
+                      bool* cloned, Placement place) {
     if (cloned) *cloned = false;
     Fd src;
     struct stat st;
     std::string msg = open_source(from, src, st, "not a regular file (pipe, socket or device)", nullptr);
     if (!msg.empty()) return msg;
     PartialFile part;
-    msg = part.create(to);
+    msg = part.create(to, place);
     if (!msg.empty()) return msg;
     const int64_t size = st.st_size;
 
@@ -834,6 +892,5 @@ RawListing list_dir_raw(const std::string& path) {
     if (const int err = errno; err != 0) out.error = path + ": " + strerror(err);
     return out;
 }
-
 
 } // namespace fsops
