@@ -1,4 +1,5 @@
 #include "base/logger.h"
+#include "child.h"
 #include "engine/copy_engine.h"
 #include "fs/fs_ops.h"
 #include "fs_mounts.h"
@@ -1539,6 +1540,37 @@ TEST(WatchdogChild, DISABLED_StalledRead) {
         EXPECT_FALSE(fsops::is_partial_copy_name(rel.substr(rel.rfind('/') + 1))) << rel;
     EXPECT_TRUE(log_contains("watchdog: worker"));
     EXPECT_EQ("", p.stalled_path);
+}
+
+// What cannot be read is recorded with the system's code, a folder as much as a file, so that the error
+// list can offer it for a retry with more rights.
+TEST(Failures, UnreadableFilesAndFoldersCarryTheirErrorCode) {
+    TempDir tmp("engine-unreadable");
+    ASSERT_EQ(0, chmod(tmp.path().c_str(), 0755));
+    for (const char* d : {"src", "src/locked", "dst"})
+        testsupport::make_dir(tmp.sub(d), 0755);
+    testsupport::write_file(tmp.sub("src/ok.txt"), "ok");
+    testsupport::write_file(tmp.sub("src/secret.txt"), "secret");
+    testsupport::write_file(tmp.sub("src/locked/inside.txt"), "inside");
+    ASSERT_EQ(0, chmod(tmp.sub("src/secret.txt").c_str(), 0));
+    ASSERT_EQ(0, chmod(tmp.sub("src/locked").c_str(), 0));
+    ASSERT_EQ(0, chmod(tmp.sub("dst").c_str(), 0777));
+    std::string report = testsupport::in_child([&] {
+        if (!testsupport::drop_to_nobody()) return std::string("could not drop privileges");
+        Engine engine;
+        if (!engine.start({tmp.sub("src")}, tmp.sub("dst"), Operation::Copy, 2, ConflictAction::Overwrite))
+            return std::string("not started");
+        Progress p = run_to_end(engine);
+        std::map<std::string, int> codes;
+        for (const auto& f : p.failures)
+            codes[su_basename(f.path)] = f.code;
+        testsupport::Checks c;
+        c.equal(codes, std::map<std::string, int>{{"locked", EACCES}, {"secret.txt", EACCES}},
+                "failures and codes: " + failures_text(p));
+        c.equal(std::string("ok"), testsupport::read_file(tmp.sub("dst/src/ok.txt")), "the readable file");
+        return c.failures;
+    });
+    EXPECT_EQ("", report);
 }
 
 // ---------------------------------------------------------------------------------------------------

@@ -66,12 +66,16 @@ struct NodeInfo {
     uint64_t nlink = 0;
     timespec atime{};
     timespec mtime{};
+    int error = 0; // errno of a failed lstat
 };
 
 NodeInfo node_info(const std::string& path) {
     NodeInfo n;
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return n;
+    if (::lstat(path.c_str(), &st) != 0) {
+        n.error = errno;
+        return n;
+    }
     n.exists = true;
     n.is_dir = S_ISDIR(st.st_mode);
     n.is_symlink = S_ISLNK(st.st_mode);
@@ -372,7 +376,10 @@ void Engine::scan_thread(std::vector<std::string> sources, std::string target_di
             continue;
         }
         if (!src.exists) {
-            note_failure(from, "no longer exists", "", 1, 0);
+            // Only a missing source is gone; one that cannot be examined says why.
+            bool gone = src.error == ENOENT || src.error == ENOTDIR;
+            note_failure(from, gone ? "no longer exists" : from + ": " + std::strerror(src.error), "", 1,
+                         src.error);
             continue;
         }
         if (move && try_rename_move(from, to)) continue;
@@ -494,7 +501,7 @@ void Engine::walk_folder(const std::string& from, const std::string& to, bool ma
         walked.push_back(f.src);
 
         fsops::RawListing listing = fsops::list_dir_raw(f.src);
-        if (!listing.error.empty()) note_failure(f.src, listing.error, f.dst, 1, 0);
+        if (!listing.error.empty()) note_failure(f.src, listing.error, f.dst, 1, listing.code);
         for (const fsops::RawEntry& e : listing.entries) {
             std::string child_src = su::join_path(f.src, e.name);
             std::string child_dst = su::join_path(f.dst, e.name);

@@ -159,6 +159,7 @@ struct RawEntry {
 struct RawListing {
     std::vector<RawEntry> entries; // stream order, hidden names included
     std::string error;             // "<path>: <system text>"; empty on success
+    int code = 0;                  // the errno behind `error`, 0 on success
 };
 
 // Lists a folder without sorting or sanitising. Opening failures give no entries; a failure part-way keeps

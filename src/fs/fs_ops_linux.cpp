@@ -840,8 +840,8 @@ RawListing list_dir_raw(const std::string& path) {
     RawListing out;
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
     if (!dir) {
-        const int err = errno;
-        out.error = path + ": " + strerror(err);
+        out.code = errno;
+        out.error = fail_with(path, out.code);
         return out;
     }
     const int dfd = dirfd(dir.get());
@@ -889,7 +889,10 @@ RawListing list_dir_raw(const std::string& path) {
             break;
         }
     }
-    if (const int err = errno; err != 0) out.error = path + ": " + strerror(err);
+    if (const int err = errno; err != 0) {
+        out.code = err;
+        out.error = fail_with(path, err);
+    }
     return out;
 }
 
