@@ -1573,6 +1573,50 @@ TEST(Failures, UnreadableFilesAndFoldersCarryTheirErrorCode) {
     EXPECT_EQ("", report);
 }
 
+// Re-run of this suite inside a child whose lstat of the target folder hangs for two seconds: the
+// question about a conflict there must not keep the interface from taking its snapshots meanwhile.
+TEST(Conflict, SlowStatusOfTheTargetNeverBlocksSnapshots) {
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    ASSERT_GT(n, 0);
+    self[n] = 0;
+    TempDir tmp("engine-slowstat");
+    std::vector<std::string> env = preload_env("engine_slow_stat");
+    env.push_back("TAVRIN_SLOW_STAT_PATH=slowdst");
+    env.push_back("TAVRIN_ENGINE_CHILD_DIR=" + tmp.path());
+    ChildResult r = run_child(
+        {self, "--gtest_also_run_disabled_tests", "--gtest_filter=SlowStatChild.DISABLED_AskWhileStatHangs"},
+        env);
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("[  PASSED  ] 1 test")) << r.out;
+}
+
+TEST(SlowStatChild, DISABLED_AskWhileStatHangs) {
+    const char* dir = getenv("TAVRIN_ENGINE_CHILD_DIR");
+    if (!dir) GTEST_SKIP() << "runs only inside the slow-status test's child process";
+    std::string root = dir;
+    testsupport::make_dir(root + "/slowdst");
+    testsupport::write_file(root + "/a.txt", "new");
+    testsupport::write_file(root + "/slowdst/a.txt", "old");
+    Engine engine;
+    ASSERT_TRUE(engine.start({root + "/a.txt"}, root + "/slowdst", Operation::Copy, 1, ConflictAction::Ask));
+    // The longest gap between two ticks, each of which takes a snapshot and runs the watchdog.
+    double slowest = 0;
+    auto last_tick = std::chrono::steady_clock::now();
+    uint64_t answered = 0;
+    Progress p = run_to_end(engine, [&](Engine& e, const Progress& s) {
+        slowest = std::max(slowest, seconds_since(last_tick));
+        if (s.conflict.pending && s.conflict.serial != answered) {
+            answered = s.conflict.serial;
+            e.resolve_conflict(ConflictAction::Overwrite, false);
+        }
+        last_tick = std::chrono::steady_clock::now();
+    });
+    EXPECT_LT(slowest, 0.5) << "a tick waited for the file system";
+    EXPECT_EQ(1, p.files_copied);
+    EXPECT_EQ("new", testsupport::read_file(root + "/slowdst/a.txt"));
+}
+
 // ---------------------------------------------------------------------------------------------------
 // Name races: several files heading for one name, in one transfer.
 

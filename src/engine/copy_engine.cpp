@@ -539,6 +539,13 @@ ConflictAction Engine::ask_conflict(const FileTask& task, bool target_is_dir, in
     if (m_standing_rule != ConflictAction::Ask) return m_standing_rule;
     ConflictAction def = m_default_action.load();
     if (def != ConflictAction::Ask) return def;
+    // The status of both sides is taken without the lock: on a hung share it can take minutes, and the
+    // interface's snapshot and watchdog need the lock meanwhile.
+    lk.unlock();
+    NodeInfo s = node_info(task.source);
+    NodeInfo t = node_info(task.target);
+    note_slot_progress(slot);
+    lk.lock();
 
     while (m_conflict.pending && !m_cancel) {
         note_slot_progress(slot);
@@ -547,8 +554,6 @@ ConflictAction Engine::ask_conflict(const FileTask& task, bool target_is_dir, in
     if (m_cancel) return ConflictAction::Cancel;
     if (m_standing_rule != ConflictAction::Ask) return m_standing_rule;
 
-    NodeInfo s = node_info(task.source);
-    NodeInfo t = node_info(task.target);
     m_conflict =
         ConflictRequest{true,           task.source,   task.target,        s.size, t.size, s.mtime.tv_sec,
                         t.mtime.tv_sec, target_is_dir, ++m_conflict_serial};
