@@ -1617,6 +1617,113 @@ TEST(SlowStatChild, DISABLED_AskWhileStatHangs) {
     EXPECT_EQ("new", testsupport::read_file(root + "/slowdst/a.txt"));
 }
 
+// Runs the named disabled test of this suite in a child process with `env` added.
+ChildResult run_this_suite(const std::string& test, std::vector<std::string> env, const TempDir& dir) {
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return {};
+    self[n] = 0;
+    env.push_back("TAVRIN_ENGINE_CHILD_DIR=" + dir.path());
+    return run_child({self, "--gtest_also_run_disabled_tests", "--gtest_filter=" + test}, env);
+}
+
+void expect_child_passed(const ChildResult& r) {
+    EXPECT_EQ(0, r.status) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("[  PASSED  ] 1 test")) << r.out;
+}
+
+// The watchdog decides to interrupt a slot whose file then completes on its own; its mark must not land
+// on the next file of that worker. The status of the first file's target takes 1.5 s (a slow share).
+TEST(Watchdog, MarkMeantForAFinishedFileSparesTheNext) {
+    TempDir tmp("engine-watchdog-serial");
+    std::vector<std::string> env = preload_env("engine_slow_stat");
+    env.push_back("TAVRIN_SLOW_STAT_PATH=dst/a_slow");
+    env.push_back("TAVRIN_SLOW_STAT_MS=1500");
+    expect_child_passed(run_this_suite("WatchdogChild.DISABLED_LateMark", env, tmp));
+}
+
+TEST(WatchdogChild, DISABLED_LateMark) {
+    const char* dir = getenv("TAVRIN_ENGINE_CHILD_DIR");
+    if (!dir) GTEST_SKIP() << "runs only inside the watchdog test's child process";
+    std::string root = dir;
+    testsupport::make_dir(root + "/dst");
+    testsupport::write_file(root + "/a_slow.txt", "slow");
+    write_pattern(root + "/big.bin", 32 << 20, 9);
+    Engine engine;
+    engine.set_watchdog_intervals(0.2, 0.5);
+    // Holds the mark back until the worker has started the next file.
+    engine.set_watchdog_mark_hook([&](size_t slot) {
+        for (int i = 0; i < 400; ++i) {
+            Progress s = engine.snapshot();
+            if (slot < s.current_files.size() && s.current_files[slot] == root + "/big.bin") return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    ASSERT_TRUE(engine.start({root + "/a_slow.txt", root + "/big.bin"}, root + "/dst", Operation::Copy, 1,
+                             ConflictAction::Overwrite));
+    Progress p = run_to_end(engine, {}, 30);
+    EXPECT_TRUE(log_contains("watchdog: worker 0")) << "the watchdog never acted";
+    EXPECT_EQ(0u, p.failures_total) << failures_text(p);
+    EXPECT_EQ(2, p.files_copied);
+    EXPECT_TRUE(testsupport::read_file(root + "/big.bin") == testsupport::read_file(root + "/dst/big.bin"));
+}
+
+// An open that hangs, is interrupted by the watchdog and gives up with EINTR only after the user has
+// cancelled: the record says why the file was not copied, not which call was interrupted.
+TEST(Watchdog, CancelAfterAStallRecordsTheUnresponsiveDrive) {
+    TempDir tmp("engine-watchdog-cancel");
+    std::vector<std::string> env = preload_env("engine_block_read");
+    env.push_back("TAVRIN_BLOCK_OPEN_PATH=hung.bin");
+    env.push_back("TAVRIN_BLOCK_OPEN_LINGER_MS=400");
+    expect_child_passed(run_this_suite("WatchdogChild.DISABLED_CancelAfterStall", env, tmp));
+}
+
+TEST(WatchdogChild, DISABLED_CancelAfterStall) {
+    const char* dir = getenv("TAVRIN_ENGINE_CHILD_DIR");
+    if (!dir) GTEST_SKIP() << "runs only inside the watchdog test's child process";
+    std::string root = dir;
+    testsupport::make_dir(root + "/dst");
+    testsupport::write_file(root + "/hung.bin", "never read");
+    Engine engine;
+    engine.set_watchdog_intervals(0.1, 0.3);
+    ASSERT_TRUE(
+        engine.start({root + "/hung.bin"}, root + "/dst", Operation::Copy, 1, ConflictAction::Overwrite));
+    bool cancelled = false;
+    Progress p = run_to_end(
+        engine,
+        [&](Engine& e, const Progress&) {
+            if (!cancelled && log_contains("watchdog: worker 0 stalled")) {
+                e.cancel();
+                cancelled = true;
+            }
+        },
+        30);
+    EXPECT_TRUE(cancelled) << "the watchdog never acted";
+    EXPECT_TRUE(p.cancelled);
+    ASSERT_EQ(1u, p.failures.size()) << failures_text(p);
+    EXPECT_EQ("cancelled — the drive was not responding", p.failures[0].message);
+    EXPECT_EQ(1, p.failures[0].attempts);
+    EXPECT_FALSE(testsupport::exists(root + "/dst/hung.bin"));
+}
+
+// A target that takes no bytes and reports no error: the copy gives up instead of writing for ever.
+TEST(Tool, WriteThatTakesNothingFailsInsteadOfSpinning) {
+    TempDir tmp("engine-zero-write");
+    testsupport::make_dir(tmp.sub("zerodst"));
+    write_pattern(tmp.sub("data.bin"), 2 << 20, 6);
+    std::vector<std::string> env = preload_env("engine_faults");
+    env.push_back("TAVRIN_ZERO_WRITE_PATH=zerodst");
+    env.push_back("XDG_CONFIG_HOME=" + tmp.sub("config"));
+    ChildResult r = run_child(
+        {"/usr/bin/timeout", "20", build_path("tavrin-copy"), tmp.sub("data.bin"), tmp.sub("zerodst")}, env);
+    SCOPED_TRACE(r.out);
+    ASSERT_NE(124, r.status) << "the copy was still writing after 20 s";
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(1, json_number(r.out, "failures_total"));
+    EXPECT_NE(std::string::npos, r.out.find("\"code\":" + std::to_string(EIO)));
+    EXPECT_EQ(1u, scan_tree(tmp.sub("zerodst")).size()) << "nothing left in the target";
+}
+
 // ---------------------------------------------------------------------------------------------------
 // Name races: several files heading for one name, in one transfer.
 

@@ -166,6 +166,10 @@ void Engine::set_watchdog_intervals(double report_seconds, double kill_seconds) 
     m_kill_after = kill_seconds;
 }
 
+void Engine::set_watchdog_mark_hook(std::function<void(size_t)> hook) {
+    m_before_mark = std::move(hook);
+}
+
 bool Engine::start(std::vector<std::string> sources, const std::string& target_dir, Operation op,
                    int thread_count, ConflictAction default_action) {
     if (m_running.load() || sources.empty() || target_dir.empty()) return false;
@@ -243,11 +247,13 @@ bool Engine::start(std::vector<std::string> sources, const std::string& target_d
     m_slot_count = static_cast<size_t>(workers);
     m_slot_last_progress = std::make_unique<std::atomic<double>[]>(m_slot_count);
     m_slot_tid = std::make_unique<std::atomic<uint64_t>[]>(m_slot_count);
-    m_slot_timed_out = std::make_unique<std::atomic<bool>[]>(m_slot_count);
+    m_slot_timed_out = std::make_unique<std::atomic<uint64_t>[]>(m_slot_count);
+    m_slot_serial = std::make_unique<std::atomic<uint64_t>[]>(m_slot_count);
     for (size_t i = 0; i < m_slot_count; ++i) {
         m_slot_last_progress[i] = now;
         m_slot_tid[i] = 0;
-        m_slot_timed_out[i] = false;
+        m_slot_timed_out[i] = 0;
+        m_slot_serial[i] = 0;
     }
     m_scan_tid = 0;
 
@@ -600,8 +606,9 @@ void Engine::worker_thread(int slot) {
             if (m_cancel || m_queue_pos >= m_queue.size()) break;
             task = m_queue[m_queue_pos++];
         }
-        // A mark the watchdog set for the previous file, which then completed, is not meant for this one.
-        m_slot_timed_out[s] = false;
+        // A new serial first: a mark the watchdog decided on for the previous file carries that file's
+        // serial and is not taken for this one.
+        m_slot_serial[s] += 1;
         note_slot_progress(slot);
         set_current(slot, task.source);
         run_task(task, slot);
@@ -784,7 +791,8 @@ Engine::CopyOutcome Engine::copy_one_with_retry(const FileTask& task, const std:
         bool cancelled = false;
         message = copy_attempt(task, target, place, slot, cloned, linked, cancelled, moved);
         code = message.empty() ? 0 : fsops::last_error_code();
-        bool marked = m_slot_timed_out[s].exchange(false);
+        uint64_t serial = m_slot_serial[s].load();
+        bool marked = m_slot_timed_out[s].compare_exchange_strong(serial, 0);
 
         if (message.empty() && !cancelled) {
             if (linked) return CopyOutcome::Copied;
@@ -812,7 +820,9 @@ Engine::CopyOutcome Engine::copy_one_with_retry(const FileTask& task, const std:
             code = 0;
             break;
         }
-        if (cancelled) {
+        // A call broken by our own wake-up signal (a cancel, or the watchdog followed by a cancel) failed
+        // because we asked it to: a stop, not a fault of the file system to report or retry.
+        if (cancelled || (code == EINTR && (marked || m_cancel))) {
             timed_out = marked;
             stopped = true;
             message.clear();
@@ -904,7 +914,7 @@ std::string Engine::copy_attempt(const FileTask& task, const std::string& target
             moved += n;
         }
         note_slot_progress(slot);
-        return !m_cancel.load() && !m_slot_timed_out[s].load();
+        return !m_cancel.load() && m_slot_timed_out[s].load() != m_slot_serial[s].load();
     };
     std::string err = fsops::copy_file(task.source, target, progress, &cloned, place);
     if (err == fsops::kCopyCancelled) {
@@ -1001,6 +1011,11 @@ std::string Engine::watchdog_tick() {
         std::lock_guard lk(m_mutex);
         current = m_current;
     }
+    // Each slot's file serial is read before its age: a mark decided from the age of a file the worker
+    // has just finished then carries that file's serial and is ignored by the next one.
+    std::vector<uint64_t> serials(m_slot_count);
+    for (size_t i = 0; i < m_slot_count; ++i)
+        serials[i] = m_slot_serial[i].load();
     const double now = steady_seconds();
     const double report = m_report_after.load();
     const double kill = m_kill_after.load();
@@ -1016,9 +1031,10 @@ std::string Engine::watchdog_tick() {
             seconds = age;
         }
         uint64_t tid = m_slot_tid[i].load();
-        if (age >= kill && tid != 0 && !m_slot_timed_out[i].load()) {
+        if (age >= kill && tid != 0 && m_slot_timed_out[i].load() != serials[i]) {
             Log::instance().warnf("watchdog: worker %zu stalled for %.0f s — waking it", i, age);
-            m_slot_timed_out[i] = true;
+            if (m_before_mark) m_before_mark(i);
+            m_slot_timed_out[i] = serials[i];
             wake_thread(tid);
             m_slot_last_progress[i] = now;
         }

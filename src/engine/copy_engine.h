@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -121,6 +122,9 @@ public:
 
     // Tests shorten the stall intervals (15 s to report, 90 s to interrupt) with this.
     void set_watchdog_intervals(double report_seconds, double kill_seconds);
+    // Tests hold the watchdog between deciding to interrupt a slot and marking it with this (called on
+    // the watchdog's thread with the slot), to let the worker move on meanwhile.
+    void set_watchdog_mark_hook(std::function<void(size_t)> hook);
 
 private:
     struct FileTask {
@@ -214,7 +218,11 @@ private:
     std::vector<std::string> m_current;
     std::unique_ptr<std::atomic<double>[]> m_slot_last_progress;
     std::unique_ptr<std::atomic<uint64_t>[]> m_slot_tid;
-    std::unique_ptr<std::atomic<bool>[]> m_slot_timed_out;
+    // Per slot, the serial of the file the watchdog interrupted (0: none); a slot's serial counts the
+    // files its worker has started.
+    std::unique_ptr<std::atomic<uint64_t>[]> m_slot_timed_out;
+    std::unique_ptr<std::atomic<uint64_t>[]> m_slot_serial;
+    std::function<void(size_t)> m_before_mark;
     size_t m_slot_count = 0;
     std::string m_stalled_path;
     double m_stalled_seconds = 0;

@@ -287,6 +287,7 @@ private:
 std::atomic<bool> g_cfr_supported{true};
 
 constexpr int64_t kChunk = 1 << 20;
+constexpr int kMaxIdleWrites = 3;
 
 char* fallback_buffer() {
     thread_local std::unique_ptr<char[]> t_buf;
@@ -379,14 +380,20 @@ public:
             if (!interrupted_may_go_on()) return Step::Cancelled;
         }
         ssize_t done = 0;
+        int idle_writes = 0;
         while (done < got) {
             ssize_t w = ::pwrite(m_dst, buf + done, static_cast<size_t>(got - done), pos + done);
-            if (w < 0) {
-                if (errno != EINTR) {
-                    error = fail(m_to);
+            if (w < 0 && errno != EINTR) {
+                error = fail(m_to);
+                return Step::Failed;
+            }
+            if (w <= 0) {
+                if (!interrupted_may_go_on()) return Step::Cancelled;
+                // A write that takes nothing and reports no error would be retried for ever.
+                if (w == 0 && ++idle_writes >= kMaxIdleWrites) {
+                    error = fail_with(m_to, EIO);
                     return Step::Failed;
                 }
-                if (!interrupted_may_go_on()) return Step::Cancelled;
                 continue;
             }
             done += w;

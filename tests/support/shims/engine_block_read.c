@@ -1,8 +1,15 @@
 // Makes a file hang like a dead network share: reading from a file whose path contains
 // TAVRIN_BLOCK_PATH blocks until a signal arrives, then fails with EINTR. Preloaded into the copy
 // engine's watchdog test.
+//
+// Opening a file whose path contains TAVRIN_BLOCK_OPEN_PATH for reading blocks the same way; once the
+// signal came it lingers TAVRIN_BLOCK_OPEN_LINGER_MS more milliseconds before failing with EINTR, like a
+// call that takes its time to give up.
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <time.h>
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -47,4 +54,36 @@ ssize_t copy_file_range(int in, off_t* in_off, int out, off_t* out_off, size_t l
     if (is_marked(in)) return hang();
     return ((ssize_t(*)(int, off_t*, int, off_t*, size_t, unsigned))dlsym(RTLD_NEXT, "copy_file_range"))(
         in, in_off, out, out_off, len, flags);
+}
+
+static int hang_open(const char* path, int flags) {
+    const char* mark = getenv("TAVRIN_BLOCK_OPEN_PATH");
+    if (!mark || !*mark || !path || !strstr(path, mark)) return 0;
+    if ((flags & O_ACCMODE) != O_RDONLY || (flags & O_DIRECTORY)) return 0;
+    pause();
+    const char* linger = getenv("TAVRIN_BLOCK_OPEN_LINGER_MS");
+    long ms = linger ? atol(linger) : 0;
+    struct timespec t = {ms / 1000, (ms % 1000) * 1000000L};
+    while (nanosleep(&t, &t) != 0) {
+    }
+    errno = EINTR;
+    return 1;
+}
+
+int open(const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? (mode_t)va_arg(ap, int) : 0;
+    va_end(ap);
+    if (hang_open(path, flags)) return -1;
+    return ((int (*)(const char*, int, ...))dlsym(RTLD_NEXT, "open"))(path, flags, mode);
+}
+
+int open64(const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? (mode_t)va_arg(ap, int) : 0;
+    va_end(ap);
+    if (hang_open(path, flags)) return -1;
+    return ((int (*)(const char*, int, ...))dlsym(RTLD_NEXT, "open64"))(path, flags, mode);
 }

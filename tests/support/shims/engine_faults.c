@@ -6,6 +6,8 @@
 //   TAVRIN_FAULT_LOG        every open of that file appends "<monotonic ms> fail|pass" to this file.
 //   TAVRIN_RACE_TARGET      a rename onto exactly this path first creates a file there, as if another
 //                           program had been quicker.
+//   TAVRIN_ZERO_WRITE_PATH  writing to a file whose path contains this text takes nothing: pwrite returns
+//                           0 and copy_file_range into it fails with EXDEV (so that writes are used).
 //   TAVRIN_GROW_PATH        the first time data is read from a file whose path contains this text, a
 //                           line is appended to that file first, as by a program still writing it.
 #define _GNU_SOURCE
@@ -147,7 +149,33 @@ ssize_t pread64(int fd, void* buf, size_t count, off_t off) {
     return ((ssize_t(*)(int, void*, size_t, off_t))dlsym(RTLD_NEXT, "pread64"))(fd, buf, count, off);
 }
 
+static int fd_has_mark(int fd, const char* env) {
+    const char* mark = getenv(env);
+    if (!mark || !*mark || fd < 0) return 0;
+    char link[64];
+    char path[4096];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    ssize_t n = readlink(link, path, sizeof path - 1);
+    if (n <= 0) return 0;
+    path[n] = 0;
+    return strstr(path, mark) != NULL;
+}
+
+ssize_t pwrite(int fd, const void* buf, size_t count, off_t off) {
+    if (fd_has_mark(fd, "TAVRIN_ZERO_WRITE_PATH")) return 0;
+    return ((ssize_t(*)(int, const void*, size_t, off_t))dlsym(RTLD_NEXT, "pwrite"))(fd, buf, count, off);
+}
+
+ssize_t pwrite64(int fd, const void* buf, size_t count, off_t off) {
+    if (fd_has_mark(fd, "TAVRIN_ZERO_WRITE_PATH")) return 0;
+    return ((ssize_t(*)(int, const void*, size_t, off_t))dlsym(RTLD_NEXT, "pwrite64"))(fd, buf, count, off);
+}
+
 ssize_t copy_file_range(int in, off_t* in_off, int out, off_t* out_off, size_t len, unsigned flags) {
+    if (fd_has_mark(out, "TAVRIN_ZERO_WRITE_PATH")) {
+        errno = EXDEV;
+        return -1;
+    }
     grow_once(in);
     return ((ssize_t(*)(int, off_t*, int, off_t*, size_t, unsigned))dlsym(RTLD_NEXT, "copy_file_range"))(
         in, in_off, out, out_off, len, flags);
