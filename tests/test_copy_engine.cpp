@@ -1724,6 +1724,53 @@ TEST(Tool, WriteThatTakesNothingFailsInsteadOfSpinning) {
     EXPECT_EQ(1u, scan_tree(tmp.sub("zerodst")).size()) << "nothing left in the target";
 }
 
+// Names with a tab, a line break or a backslash cannot break the question lines: each question is one
+// line of four fields, the paths escaped, and each takes its own answer.
+TEST(Tool, QuestionsEscapeTabsLineBreaksAndBackslashes) {
+    TempDir tmp("engine-tool-escape");
+    for (const char* d : {"src", "dst"})
+        testsupport::make_dir(tmp.sub(d));
+    const std::vector<std::string> names = {"tab\there", "line\nbreak", "back\\slash\\t"};
+    for (const auto& n : names) {
+        testsupport::write_file(tmp.sub("src/" + n), "new");
+        testsupport::write_file(tmp.sub("dst/" + n), "old");
+    }
+    testsupport::write_file(tmp.sub("answers"), "overwrite\noverwrite\noverwrite\n");
+    auto escaped = [](const std::string& p) {
+        std::string out;
+        for (char c : p)
+            out += c == '\t'   ? std::string("\\t")
+                   : c == '\n' ? std::string("\\n")
+                   : c == '\\' ? std::string("\\\\")
+                               : std::string(1, c);
+        return out;
+    };
+    std::vector<std::string> argv = {build_path("tavrin-copy"), "--threads", "1"};
+    for (const auto& n : names)
+        argv.push_back(tmp.sub("src/" + n));
+    argv.push_back(tmp.sub("dst"));
+    std::string cmd = "cd " + tmp.path() + " && XDG_CONFIG_HOME=" + tmp.sub("config");
+    for (const auto& a : argv)
+        cmd += " '" + a + "'";
+    cmd += " < answers; echo \"rc=$?\"";
+    std::string out = testsupport::capture(cmd);
+    SCOPED_TRACE(out);
+    std::vector<std::string> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("conflict\t", 0) == 0) lines.push_back(line);
+    ASSERT_EQ(3u, lines.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ("conflict\t" + escaped(tmp.sub("src/" + names[i])) + "\t" +
+                      escaped(tmp.sub("dst/" + names[i])) + "\tfile",
+                  lines[i]);
+        EXPECT_EQ("new", testsupport::read_file(tmp.sub("dst/" + names[i])));
+    }
+    EXPECT_NE(std::string::npos, out.find("rc=0"));
+    ChildResult help = run_child({build_path("tavrin-copy"), "--help"}, {});
+    EXPECT_EQ(0, help.status);
+}
+
 // ---------------------------------------------------------------------------------------------------
 // Name races: several files heading for one name, in one transfer.
 

@@ -1,8 +1,8 @@
 // tavrin-copy: runs one copy or move through the program's copy engine, the way the interface drives it
 // (start, a snapshot and a watchdog tick every 100 ms, reap), and prints the outcome as one JSON line.
 
-#include "engine/copy_engine.h"
 #include "base/strutil.h"
+#include "engine/copy_engine.h"
 
 #include <cerrno>
 #include <csignal>
@@ -24,9 +24,35 @@ void on_sigint(int) {
 }
 
 void usage() {
-    std::fprintf(stderr,
-                 "usage: tavrin-copy [--move] [--threads N] [--conflict ask|overwrite|skip|rename_new|"
-                 "rename_existing|overwrite_if_newer|cancel] SOURCE... TARGET_DIR\n");
+    std::fprintf(
+        stderr,
+        "usage: tavrin-copy [--move] [--threads N] [--conflict ask|overwrite|skip|rename_new|"
+        "rename_existing|overwrite_if_newer|cancel] SOURCE... TARGET_DIR\n"
+        "\n"
+        "With --conflict ask (the default) every name conflict is printed on standard output as\n"
+        "  conflict<TAB>SOURCE<TAB>TARGET<TAB>file|dir\n"
+        "and answered by one line on standard input: an answer such as overwrite or skip, followed\n"
+        "by \"all\" to apply it to every later conflict. In the printed paths a tab is written \\t, a\n"
+        "line break \\n and a backslash \\\\, so that every question is one line of four fields.\n"
+        "The outcome follows as one JSON line.\n");
+}
+
+// A path for the tab-separated question line: tab, line break and backslash are escaped, so that no
+// name can add a field or a line.
+std::string escape_field(const std::string& path) {
+    std::string out;
+    out.reserve(path.size());
+    for (char c : path) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+    return out;
 }
 
 std::string resolved(const std::string& path) {
@@ -313,8 +339,8 @@ int main(int argc, char** argv) {
             p.conflict.serial != answered_serial) {
             if (p.conflict.serial != asked_serial) {
                 asked_serial = p.conflict.serial;
-                std::printf("conflict\t%s\t%s\t%s\n", p.conflict.source_path.c_str(),
-                            p.conflict.target_path.c_str(), p.conflict.is_dir ? "dir" : "file");
+                std::printf("conflict\t%s\t%s\t%s\n", escape_field(p.conflict.source_path).c_str(),
+                            escape_field(p.conflict.target_path).c_str(), p.conflict.is_dir ? "dir" : "file");
                 std::fflush(stdout);
             }
             std::string line;
