@@ -1923,4 +1923,100 @@ TEST_P(NameRace, MergeWithRenameNewForAllLosesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Targets, NameRace, ::testing::ValuesIn(kRaceCases), race_case_name);
 
+// ---------------------------------------------------------------------------------------------------
+// Depth: trees whose paths are longer than the kernel takes in one piece.
+
+// Everything below the folder `dirfd`, keyed by relative path: "d" for a folder, "f:" + contents,
+// "l:" + link text. Walked through descriptors, since the full paths are too long for the kernel.
+void walk_at(int dirfd, const std::string& rel, std::map<std::string, std::string>& out) {
+    int dup_fd = dup(dirfd);
+    DIR* d = fdopendir(dup_fd);
+    if (!d) {
+        ADD_FAILURE() << "cannot list " << rel.size() << "-byte path";
+        return;
+    }
+    std::vector<std::string> names;
+    while (dirent* e = readdir(d))
+        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+    closedir(d);
+    for (const std::string& name : names) {
+        std::string key = rel + "/" + name;
+        struct stat st {};
+        ASSERT_EQ(0, fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW));
+        if (S_ISDIR(st.st_mode)) {
+            out[key] = "d";
+            int sub = openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            ASSERT_GE(sub, 0);
+            walk_at(sub, key, out);
+            close(sub);
+        } else if (S_ISLNK(st.st_mode)) {
+            char buf[256];
+            ssize_t n = readlinkat(dirfd, name.c_str(), buf, sizeof buf);
+            out[key] = "l:" + std::string(buf, n > 0 ? static_cast<size_t>(n) : 0);
+        } else {
+            int fd = openat(dirfd, name.c_str(), O_RDONLY | O_CLOEXEC);
+            ASSERT_GE(fd, 0);
+            char buf[256];
+            ssize_t n = read(fd, buf, sizeof buf);
+            close(fd);
+            out[key] = "f:" + std::string(buf, n > 0 ? static_cast<size_t>(n) : 0);
+        }
+    }
+}
+
+std::map<std::string, std::string> tree_at(const std::string& path) {
+    std::map<std::string, std::string> out;
+    int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return out;
+    walk_at(fd, "", out);
+    close(fd);
+    return out;
+}
+
+// 30 levels of 200-byte folder names (about 6,000 bytes of path), each with a file; a link and an empty
+// folder at the bottom.
+void build_deep_tree(const std::string& root) {
+    testsupport::make_dir(root);
+    int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    for (int level = 0; level < 30; ++level) {
+        std::string name = std::string(197, 'd') + "_" + std::to_string(10 + level);
+        ASSERT_EQ(0, mkdirat(fd, name.c_str(), 0755)) << strerror(errno);
+        int sub = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ASSERT_GE(sub, 0);
+        close(fd);
+        fd = sub;
+        int f = openat(fd, "f.txt", O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        ASSERT_GE(f, 0);
+        std::string text = "level " + std::to_string(level);
+        ASSERT_EQ(static_cast<ssize_t>(text.size()), write(f, text.data(), text.size()));
+        close(f);
+    }
+    ASSERT_EQ(0, symlinkat("f.txt", fd, "link"));
+    ASSERT_EQ(0, mkdirat(fd, "empty", 0700));
+    close(fd);
+}
+
+class DeepTree : public ::testing::TestWithParam<RaceCase> {};
+
+TEST_P(DeepTree, CopiesAndMovesWithoutANameTooLong) {
+    const RaceCase& c = GetParam();
+    TempDir tmp("engine-deep");
+    RaceTarget target = race_target(c, tmp);
+    if (c.other_fs) SKIP_UNLESS_MOUNTED(*target.mount);
+    std::string src = tmp.sub("deep");
+    build_deep_tree(src);
+    std::map<std::string, std::string> want = tree_at(src);
+    ASSERT_EQ(30u * 2 + 2, want.size());
+    Progress p = copy_and_wait({src}, target.dir, c.op, 2);
+    EXPECT_EQ(0u, p.failures_total) << failures_text(p);
+    EXPECT_EQ(31, p.files_done);
+    EXPECT_TRUE(want == tree_at(target.dir + "/deep")) << "the copy differs from the tree";
+    EXPECT_EQ(c.op == Operation::Copy, testsupport::exists(src));
+    // The temporary folders' own removal walks by full paths.
+    testsupport::run("rm -rf '" + tmp.path() + "/deep' '" + target.dir + "/deep'");
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, DeepTree, ::testing::ValuesIn(kRaceCases), race_case_name);
+
 } // namespace

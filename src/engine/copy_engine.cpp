@@ -72,7 +72,7 @@ struct NodeInfo {
 NodeInfo node_info(const std::string& path) {
     NodeInfo n;
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) {
+    if (!fsops::lstat_raw(path, st)) {
         n.error = errno;
         return n;
     }
@@ -323,10 +323,9 @@ void Engine::count_skipped_tree(const std::string& path) {
 bool Engine::try_rename_move(const std::string& from, const std::string& to) {
     if (fsops::exists(to) || fsops::rename_would_cross_device(from, to)) return false;
     // The check above can be overtaken by a file created at the target; NOREPLACE never replaces it.
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
-        int err = errno;
+    if (std::string err = fsops::rename_exclusive(from, to); !err.empty()) {
         Log::instance().infof("move: rename of %s not possible (%s), copying instead", from.c_str(),
-                              std::strerror(err));
+                              err.c_str());
         return false;
     }
     Log::instance().infof("moved %s -> %s (rename)", from.c_str(), to.c_str());
@@ -461,8 +460,8 @@ std::string Engine::make_fresh_folder(const std::string& taken, uint32_t mode) {
         std::string fresh = unique_name(parent, su::basename_of(taken));
         if (fresh.empty()) return {};
         std::string path = su::join_path(parent, fresh);
-        if (::mkdir(path.c_str(), (mode | 0700) & 0777) == 0) return path;
-        if (errno != EEXIST) return {};
+        if (fsops::make_dir_exclusive(path, (mode | 0700) & 0777).empty()) return path;
+        if (fsops::last_error_code() != EEXIST) return {};
     }
     return {};
 }
@@ -755,10 +754,8 @@ std::string Engine::symlink_attempt(const FileTask& task, const std::string& tar
                                                : fsops::make_symlink(text, target);
     if (!err.empty()) return err;
     NodeInfo src = node_info(task.source);
-    if (src.exists) {
-        timespec times[2] = {src.atime, src.mtime};
-        ::utimensat(AT_FDCWD, target.c_str(), times, AT_SYMLINK_NOFOLLOW);
-    }
+    // The link is in place; file systems that keep no times for links are no reason to fail it.
+    if (src.exists) static_cast<void>(fsops::set_times(target, src.atime, src.mtime));
     return {};
 }
 
@@ -957,10 +954,11 @@ void Engine::finish_transfer() {
         made = m_made_dirs;
     }
     // Children before parents, so that setting a folder's times is not undone by work inside it.
+    // Best effort, as for files: the contents are in place, a mode or time the target cannot take is
+    // not worth a failure entry.
     for (auto it = made.rbegin(); it != made.rend(); ++it) {
-        ::chmod(it->target.c_str(), it->mode);
-        timespec times[2] = {it->atime, it->mtime};
-        ::utimensat(AT_FDCWD, it->target.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        static_cast<void>(fsops::set_mode(it->target, it->mode));
+        static_cast<void>(fsops::set_times(it->target, it->atime, it->mtime));
     }
 
     double end = steady_seconds();

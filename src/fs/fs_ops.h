@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -9,6 +10,8 @@
 // Thin layer over the Linux file-system calls. Operations that can fail return "" on success or a
 // ready-to-show message "<path>: <system error text>"; the errno behind the last such message is kept
 // per thread (last_error_code) for callers that must classify a failure.
+struct stat;
+
 namespace fsops {
 
 // The errno of the last failure reported on this thread. A success does not reset it: read it only
@@ -33,6 +36,15 @@ Stat lstat_path(const std::string& path);
 Stat stat_path(const std::string& path);
 // lstat succeeds: a dangling symbolic link exists.
 bool exists(const std::string& path);
+// lstat with every field (nanosecond times, inode, link count); false with errno set on failure.
+// Like every call here it takes paths of any length.
+bool lstat_raw(const std::string& path, struct ::stat& out);
+// Fails (EEXIST) when anything is at `path` already.
+[[nodiscard]] std::string make_dir_exclusive(const std::string& path, uint32_t perm);
+// The permission bits (mode & 07777), following a link.
+[[nodiscard]] std::string set_mode(const std::string& path, uint32_t mode);
+// Access and modification times of the entry itself (a link's own times, not its target's).
+[[nodiscard]] std::string set_times(const std::string& path, const timespec& atime, const timespec& mtime);
 
 // An existing directory counts as success.
 [[nodiscard]] std::string make_dir(const std::string& path, uint32_t perm);

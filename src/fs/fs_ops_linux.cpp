@@ -97,6 +97,103 @@ private:
     int m_fd = -1;
 };
 
+// A path as the *at calls take it. Paths the kernel takes whole go as they are; a longer one (a deep
+// tree: the kernel refuses paths of PATH_MAX bytes or more) is reached through descriptors of folders
+// along it, each opened relative to the one before, so that depth has no limit.
+class AtPath {
+public:
+    explicit AtPath(const std::string& path) {
+        if (path.size() < kWholePathLimit) {
+            m_name = path.c_str();
+            return;
+        }
+        size_t pos = 0;
+        while (path.size() - pos >= kWholePathLimit) {
+            size_t cut = path.rfind('/', pos + kWholePathLimit - 1);
+            if (cut == std::string::npos || cut < pos) {
+                m_error = ENAMETOOLONG;
+                return;
+            }
+            if (cut == pos && pos != 0) { // an empty component ("//")
+                pos = cut + 1;
+                continue;
+            }
+            std::string part = cut == 0 ? std::string("/") : path.substr(pos, cut - pos);
+            int fd =
+                ::openat(m_dir.ok() ? m_dir.get() : AT_FDCWD, part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            if (fd < 0) {
+                m_error = errno;
+                return;
+            }
+            m_dir = Fd(fd);
+            pos = cut + 1;
+        }
+        m_rest = path.substr(pos);
+        m_name = m_rest.c_str();
+    }
+    AtPath(const AtPath&) = delete;
+    AtPath& operator=(const AtPath&) = delete;
+
+    // False when a folder along the path could not be opened; errno is then set to the reason.
+    bool ok() const {
+        if (m_error != 0) errno = m_error;
+        return m_error == 0;
+    }
+    int dir() const { return m_dir.ok() ? m_dir.get() : AT_FDCWD; }
+    const char* name() const { return m_name; }
+
+private:
+    static constexpr size_t kWholePathLimit = PATH_MAX - 64;
+    Fd m_dir;
+    std::string m_rest;
+    const char* m_name = "";
+    int m_error = 0;
+};
+
+int at_lstat(const std::string& path, struct stat* st) {
+    AtPath at(path);
+    return at.ok() ? ::fstatat(at.dir(), at.name(), st, AT_SYMLINK_NOFOLLOW) : -1;
+}
+
+int at_stat(const std::string& path, struct stat* st) {
+    AtPath at(path);
+    return at.ok() ? ::fstatat(at.dir(), at.name(), st, 0) : -1;
+}
+
+int at_open(const std::string& path, int flags, mode_t mode = 0) {
+    AtPath at(path);
+    return at.ok() ? ::openat(at.dir(), at.name(), flags, mode) : -1;
+}
+
+int at_mkdir(const std::string& path, mode_t mode) {
+    AtPath at(path);
+    return at.ok() ? ::mkdirat(at.dir(), at.name(), mode) : -1;
+}
+
+int at_unlink(const std::string& path, int flags = 0) {
+    AtPath at(path);
+    return at.ok() ? ::unlinkat(at.dir(), at.name(), flags) : -1;
+}
+
+int at_rename(const std::string& from, const std::string& to, unsigned flags = 0) {
+    AtPath a(from);
+    AtPath b(to);
+    if (!a.ok() || !b.ok()) return -1;
+    return ::renameat2(a.dir(), a.name(), b.dir(), b.name(), flags);
+}
+
+int at_link(const std::string& from, const std::string& to, int flags = 0) {
+    AtPath a(from);
+    AtPath b(to);
+    if (!a.ok() || !b.ok()) return -1;
+    return ::linkat(a.dir(), a.name(), b.dir(), b.name(), flags);
+}
+
+int at_symlink(const std::string& text, const std::string& path) {
+    AtPath at(path);
+    return at.ok() ? ::symlinkat(text.c_str(), at.dir(), at.name()) : -1;
+}
+
 Stat to_stat(const struct stat& st) {
     Stat s;
     s.exists = true;
@@ -114,8 +211,8 @@ Stat to_stat(const struct stat& st) {
 // and a copy is to carry the time the source had. O_NOATIME needs ownership (or CAP_FOWNER); other
 // files are opened the ordinary way.
 int open_read_noatime(const std::string& path, int flags) {
-    int fd = ::open(path.c_str(), flags | O_NOATIME);
-    if (fd < 0 && errno == EPERM) fd = ::open(path.c_str(), flags);
+    int fd = at_open(path, flags | O_NOATIME);
+    if (fd < 0 && errno == EPERM) fd = at_open(path, flags);
     return fd;
 }
 
@@ -193,11 +290,11 @@ template <typename Make> int make_beside(const std::string& target, std::string&
 // Takes `to` for the finished file at `from` without replacing anything: renameat2 with NOREPLACE, or,
 // where the file system does not know that flag, a hard link (which fails on a taken name too) and the
 // removal of the old name.
-int rename_exclusive_raw(const char* from, const char* to) {
-    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+int rename_exclusive_raw(const std::string& from, const std::string& to) {
+    if (at_rename(from, to, RENAME_NOREPLACE) == 0) return 0;
     if (errno != EINVAL && errno != ENOSYS) return -1;
-    if (::link(from, to) != 0) return -1;
-    ::unlink(from);
+    if (at_link(from, to) != 0) return -1;
+    at_unlink(from);
     return 0;
 }
 
@@ -221,7 +318,7 @@ public:
         m_place = place;
         if (place == Placement::NewName && g_tmpfile_supported.load(std::memory_order_relaxed)) {
             std::string dir = su::parent_of(target);
-            int fd = ::open(dir.empty() ? "/" : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+            int fd = at_open(dir.empty() ? "/" : dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
             if (fd >= 0) {
                 m_fd = Fd(fd);
                 m_anonymous = true;
@@ -231,7 +328,7 @@ public:
             g_tmpfile_supported.store(false, std::memory_order_relaxed);
         }
         int fd = make_beside(target, m_path, [](const std::string& p) {
-            return ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            return at_open(p, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         });
         if (fd < 0) {
             m_path.clear();
@@ -246,15 +343,15 @@ public:
     std::string commit(const std::string& target) {
         if (m_anonymous) return commit_anonymous(target);
         if (m_fd.close_checked() != 0) return fail(target);
-        int rc = m_place == Placement::Overwrite ? ::rename(m_path.c_str(), target.c_str())
-                                                 : rename_exclusive_raw(m_path.c_str(), target.c_str());
+        int rc = m_place == Placement::Overwrite ? at_rename(m_path, target)
+                                                 : rename_exclusive_raw(m_path, target);
         if (rc != 0) return fail(target);
         m_path.clear();
         return "";
     }
     void discard() {
         m_fd.reset();
-        if (!m_path.empty()) ::unlink(m_path.c_str());
+        if (!m_path.empty()) at_unlink(m_path);
         m_path.clear();
     }
 
@@ -262,14 +359,16 @@ private:
     std::string commit_anonymous(const std::string& target) {
         char proc[64];
         std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", m_fd.get());
-        int rc = ::linkat(AT_FDCWD, proc, AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW);
+        AtPath to(target);
+        if (!to.ok()) return fail(target);
+        int rc = ::linkat(AT_FDCWD, proc, to.dir(), to.name(), AT_SYMLINK_FOLLOW);
         // Without /proc the descriptor itself can be linked, which needs CAP_DAC_READ_SEARCH.
         if (rc != 0 && errno == ENOENT && ::access("/proc/self/fd", X_OK) != 0)
-            rc = ::linkat(m_fd.get(), "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH);
+            rc = ::linkat(m_fd.get(), "", to.dir(), to.name(), AT_EMPTY_PATH);
         if (rc != 0) return fail(target);
         if (m_fd.close_checked() != 0) {
             std::string msg = fail(target);
-            ::unlink(target.c_str());
+            at_unlink(target);
             return msg;
         }
         return "";
@@ -450,7 +549,7 @@ void copy_metadata(int dst, const struct stat& st) {
 // failed open (the clone step's own wording).
 std::string open_source(const std::string& from, Fd& src, struct stat& st, const char* not_regular,
                         const char* open_text) {
-    if (::stat(from.c_str(), &st) != 0) return open_text ? fail_text(open_text, errno) : fail(from);
+    if (at_stat(from, &st) != 0) return open_text ? fail_text(open_text, errno) : fail(from);
     if (!S_ISREG(st.st_mode)) return fail_text(not_regular, EINVAL);
     // Non-blocking, so that a pipe put in the file's place after the check above cannot hang the open.
     src = Fd(open_read_noatime(from, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -471,26 +570,45 @@ int last_error_code() {
 
 Stat lstat_path(const std::string& path) {
     struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) return {};
+    if (at_lstat(path, &st) != 0) return {};
     return to_stat(st);
 }
 
 Stat stat_path(const std::string& path) {
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return {};
+    if (at_stat(path, &st) != 0) return {};
     return to_stat(st);
+}
+
+bool lstat_raw(const std::string& path, struct stat& out) {
+    return at_lstat(path, &out) == 0;
+}
+
+std::string make_dir_exclusive(const std::string& path, uint32_t perm) {
+    return at_mkdir(path, perm & 0xfff) == 0 ? "" : fail(path);
+}
+
+std::string set_mode(const std::string& path, uint32_t mode) {
+    AtPath at(path);
+    return at.ok() && ::fchmodat(at.dir(), at.name(), mode & 07777, 0) == 0 ? "" : fail(path);
+}
+
+std::string set_times(const std::string& path, const timespec& atime, const timespec& mtime) {
+    AtPath at(path);
+    const timespec times[2] = {atime, mtime};
+    return at.ok() && ::utimensat(at.dir(), at.name(), times, AT_SYMLINK_NOFOLLOW) == 0 ? "" : fail(path);
 }
 
 bool exists(const std::string& path) {
     struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
+    return at_lstat(path, &st) == 0;
 }
 
 std::string make_dir(const std::string& path, uint32_t perm) {
-    if (::mkdir(path.c_str(), perm & 0xfff) == 0) return "";
+    if (at_mkdir(path, perm & 0xfff) == 0) return "";
     int err = errno;
     struct stat st;
-    if (err == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "";
+    if (err == EEXIST && at_stat(path, &st) == 0 && S_ISDIR(st.st_mode)) return "";
     return fail_with(path, err);
 }
 
@@ -504,18 +622,18 @@ std::string make_dirs(const std::string& path, uint32_t perm) {
 }
 
 std::string remove_file(const std::string& path) {
-    return ::unlink(path.c_str()) == 0 ? "" : fail(path);
+    return at_unlink(path) == 0 ? "" : fail(path);
 }
 
 std::string remove_dir(const std::string& path) {
-    return ::rmdir(path.c_str()) == 0 ? "" : fail(path);
+    return at_unlink(path, AT_REMOVEDIR) == 0 ? "" : fail(path);
 }
 
 std::string remove_recursive(const std::string& path, const std::function<void()>& on_removed) {
     struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) return fail(path);
+    if (at_lstat(path, &st) != 0) return fail(path);
     if (!S_ISDIR(st.st_mode)) {
-        if (::unlink(path.c_str()) != 0) return fail(path);
+        if (at_unlink(path) != 0) return fail(path);
         if (on_removed) on_removed();
         return "";
     }
@@ -530,7 +648,7 @@ std::string remove_recursive(const std::string& path, const std::function<void()
         std::string msg = remove_recursive(su::join_path(path, name), on_removed);
         if (first.empty() && !msg.empty()) first = std::move(msg);
     }
-    if (::rmdir(path.c_str()) == 0) {
+    if (at_unlink(path, AT_REMOVEDIR) == 0) {
         if (on_removed) on_removed();
     } else if (first.empty()) {
         first = fail(path);
@@ -539,11 +657,11 @@ std::string remove_recursive(const std::string& path, const std::function<void()
 }
 
 std::string rename_path(const std::string& from, const std::string& to) {
-    return ::rename(from.c_str(), to.c_str()) == 0 ? "" : fail(from);
+    return at_rename(from, to) == 0 ? "" : fail(from);
 }
 
 std::string rename_exclusive(const std::string& from, const std::string& to) {
-    return rename_exclusive_raw(from.c_str(), to.c_str()) == 0 ? "" : fail(from);
+    return rename_exclusive_raw(from, to) == 0 ? "" : fail(from);
 }
 
 bool rename_would_cross_device(const std::string& from, const std::string& to) {
@@ -555,18 +673,19 @@ bool rename_would_cross_device(const std::string& from, const std::string& to) {
 }
 
 std::string make_symlink(const std::string& target, const std::string& link_path) {
-    return ::symlink(target.c_str(), link_path.c_str()) == 0 ? "" : fail(link_path);
+    return at_symlink(target, link_path) == 0 ? "" : fail(link_path);
 }
 
 std::string make_hardlink(const std::string& existing, const std::string& link_path) {
-    return ::link(existing.c_str(), link_path.c_str()) == 0 ? "" : fail(link_path);
+    return at_link(existing, link_path) == 0 ? "" : fail(link_path);
 }
 
 std::string read_link(const std::string& path, std::string& target_out) {
     size_t size = 1024;
     while (true) {
         std::string buf(size, '\0');
-        ssize_t n = ::readlink(path.c_str(), buf.data(), size);
+        AtPath at(path);
+        ssize_t n = at.ok() ? ::readlinkat(at.dir(), at.name(), buf.data(), size) : -1;
         if (n < 0) return fail(path);
         if (static_cast<size_t>(n) < size) {
             buf.resize(static_cast<size_t>(n));
@@ -622,12 +741,11 @@ std::string write_file_replacing(const std::string& path, const std::string& con
 
 std::string replace_with_symlink(const std::string& target, const std::string& link_path) {
     std::string temp;
-    if (make_beside(link_path, temp,
-                    [&](const std::string& p) { return ::symlink(target.c_str(), p.c_str()); }) != 0)
+    if (make_beside(link_path, temp, [&](const std::string& p) { return at_symlink(target, p); }) != 0)
         return fail(link_path);
-    if (::rename(temp.c_str(), link_path.c_str()) != 0) {
+    if (at_rename(temp, link_path) != 0) {
         std::string msg = fail(link_path);
-        ::unlink(temp.c_str());
+        at_unlink(temp);
         return msg;
     }
     return "";
@@ -635,16 +753,15 @@ std::string replace_with_symlink(const std::string& target, const std::string& l
 
 std::string replace_with_hardlink(const std::string& existing, const std::string& link_path) {
     std::string temp;
-    if (make_beside(link_path, temp,
-                    [&](const std::string& p) { return ::link(existing.c_str(), p.c_str()); }) != 0)
+    if (make_beside(link_path, temp, [&](const std::string& p) { return at_link(existing, p); }) != 0)
         return fail(link_path);
-    if (::rename(temp.c_str(), link_path.c_str()) != 0) {
+    if (at_rename(temp, link_path) != 0) {
         std::string msg = fail(link_path);
-        ::unlink(temp.c_str());
+        at_unlink(temp);
         return msg;
     }
     // Renaming onto another name of the same file succeeds without doing anything; the spare name stays.
-    ::unlink(temp.c_str());
+    at_unlink(temp);
     return "";
 }
 
@@ -669,7 +786,7 @@ TreeSize measure_walk(const std::string& path, const std::function<bool()>& keep
     TreeSize result;
     Totals& total = *t_totals;
     struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) return result;
+    if (at_lstat(path, &st) != 0) return result;
     if (S_ISLNK(st.st_mode)) {
         result.files = 1;
         total.files += 1;
@@ -722,7 +839,7 @@ TreeSize measure_tree(const std::string& path, const std::function<bool()>& keep
 
 std::string clone_file(const std::string& from, const std::string& to, Placement place) {
     struct stat st;
-    if (::stat(from.c_str(), &st) != 0) return fail_text("not a regular file", errno);
+    if (at_stat(from, &st) != 0) return fail_text("not a regular file", errno);
     if (!S_ISREG(st.st_mode)) return fail_text("not a regular file", EINVAL);
     Fd src;
     std::string msg = open_source(from, src, st, "not a regular file", "open");
@@ -845,7 +962,20 @@ int cpu_cores() {
 
 RawListing list_dir_raw(const std::string& path) {
     RawListing out;
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(nullptr, ::closedir);
+    AtPath at(path);
+    if (at.dir() == AT_FDCWD) {
+        dir.reset(::opendir(path.c_str()));
+    } else if (int fd = at.ok() ? ::openat(at.dir(), at.name(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+               fd >= 0) {
+        // Too long for one call: opened through the descriptor of a folder along the path.
+        dir.reset(::fdopendir(fd));
+        if (!dir) {
+            int err = errno;
+            ::close(fd);
+            errno = err;
+        }
+    }
     if (!dir) {
         out.code = errno;
         out.error = fail_with(path, out.code);

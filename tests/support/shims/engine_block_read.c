@@ -87,3 +87,21 @@ int open64(const char* path, int flags, ...) {
     if (hang_open(path, flags)) return -1;
     return ((int (*)(const char*, int, ...))dlsym(RTLD_NEXT, "open64"))(path, flags, mode);
 }
+
+int openat(int dirfd, const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? (mode_t)va_arg(ap, int) : 0;
+    va_end(ap);
+    if (hang_open(path, flags)) return -1;
+    return ((int (*)(int, const char*, int, ...))dlsym(RTLD_NEXT, "openat"))(dirfd, path, flags, mode);
+}
+
+int openat64(int dirfd, const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? (mode_t)va_arg(ap, int) : 0;
+    va_end(ap);
+    if (hang_open(path, flags)) return -1;
+    return ((int (*)(int, const char*, int, ...))dlsym(RTLD_NEXT, "openat64"))(dirfd, path, flags, mode);
+}

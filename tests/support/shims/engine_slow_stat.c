@@ -1,4 +1,4 @@
-// Makes the status of some paths slow, like a network share that hangs: lstat of a path containing
+// Makes the status of some paths slow, like a network share that hangs: lstat or fstatat of a path containing
 // TAVRIN_SLOW_STAT_PATH sleeps TAVRIN_SLOW_STAT_MS milliseconds (default 2000) before answering.
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -25,4 +25,14 @@ int lstat(const char* path, struct stat* st) {
 int lstat64(const char* path, struct stat64* st) {
     maybe_wait(path);
     return ((int (*)(const char*, struct stat64*))dlsym(RTLD_NEXT, "lstat64"))(path, st);
+}
+
+int fstatat(int dirfd, const char* path, struct stat* st, int flags) {
+    maybe_wait(path);
+    return ((int (*)(int, const char*, struct stat*, int))dlsym(RTLD_NEXT, "fstatat"))(dirfd, path, st, flags);
+}
+
+int fstatat64(int dirfd, const char* path, struct stat64* st, int flags) {
+    maybe_wait(path);
+    return ((int (*)(int, const char*, struct stat64*, int))dlsym(RTLD_NEXT, "fstatat64"))(dirfd, path, st, flags);
 }
