@@ -1771,6 +1771,65 @@ TEST(Tool, QuestionsEscapeTabsLineBreaksAndBackslashes) {
     EXPECT_EQ(0, help.status);
 }
 
+// A move to another file system removes a source only after its copy has been flushed to the target's
+// disk, one flush for a batch of files; a failed flush keeps the sources; a plain copy never flushes.
+TEST(Tool, MovesFlushTheTargetInBatchesBeforeRemovingSources) {
+    struct Case {
+        const char* name;
+        bool move;
+        int syncfs_errno;
+        int expect_syncs;
+    };
+    const std::vector<Case> cases = {
+        {"move", true, 0, 3},
+        {"move_flush_fails", true, EIO, 3},
+        {"copy", false, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir tmp("engine-durable");
+        ScopedMount mount = ScopedMount::tmpfs("64m");
+        SKIP_UNLESS_MOUNTED(mount);
+        testsupport::make_dir(tmp.sub("src"));
+        const int kFiles = 600; // two full batches of 256 and the rest at the end
+        for (int i = 0; i < kFiles; ++i)
+            testsupport::write_file(tmp.sub("src/f" + std::to_string(i)), "file " + std::to_string(i));
+        std::string log = tmp.sub("sync.log");
+        testsupport::write_file(log, "");
+        std::vector<std::string> env = preload_env("engine_faults");
+        env.push_back("TAVRIN_SYNC_LOG=" + log);
+        env.push_back("TAVRIN_SYNCFS_ERRNO=" + std::to_string(c.syncfs_errno));
+        env.push_back("XDG_CONFIG_HOME=" + tmp.sub("config"));
+        std::vector<std::string> argv = {build_path("tavrin-copy"), "--threads", "4"};
+        if (c.move) argv.push_back("--move");
+        argv.push_back(tmp.sub("src"));
+        argv.push_back(mount.path());
+        ChildResult r = run_child(argv, env);
+        SCOPED_TRACE(r.out.substr(0, 2000));
+        int syncs = 0;
+        int unlinks = 0;
+        for (const auto& [t, what] : read_fault_log(log)) {
+            if (what == "syncfs") ++syncs;
+            if (what != "unlink") continue;
+            ++unlinks;
+            EXPECT_LE(unlinks, 256 * syncs) << "a source was removed before its copy was flushed";
+        }
+        EXPECT_EQ(c.expect_syncs, syncs);
+        const bool sources_kept = !c.move || c.syncfs_errno != 0;
+        EXPECT_EQ(sources_kept ? 0 : kFiles, unlinks);
+        for (int i = 0; i < kFiles; i += 97) {
+            std::string f = "f" + std::to_string(i);
+            EXPECT_EQ(sources_kept, testsupport::exists(tmp.sub("src/" + f))) << f;
+            EXPECT_EQ("file " + std::to_string(i), testsupport::read_file(mount.sub("src/" + f)));
+        }
+        EXPECT_EQ(c.syncfs_errno ? 1 : 0, r.status);
+        EXPECT_EQ(c.syncfs_errno ? kFiles : 0, json_number(r.out, "failures_total"));
+        if (c.syncfs_errno) {
+            EXPECT_NE(std::string::npos, r.out.find("\"code\":" + std::to_string(EIO)));
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------------------------------
 // Name races: several files heading for one name, in one transfer.
 

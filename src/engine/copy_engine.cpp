@@ -29,6 +29,9 @@ constexpr size_t kMaxStoredFailures = 500;
 constexpr auto kConflictPoll = std::chrono::milliseconds(200);
 // How often one file may find its chosen name taken before it is given up.
 constexpr int kMaxNameRounds = 100;
+// A move flushes the target and removes the sources of its finished copies this many at a time.
+constexpr size_t kRemovalBatchFiles = 256;
+constexpr int64_t kRemovalBatchBytes = int64_t(256) << 20;
 
 constexpr const char* kTimedOut = "timed out — the source or target stopped responding";
 constexpr const char* kCancelledUnresponsive = "cancelled — the drive was not responding";
@@ -196,6 +199,8 @@ bool Engine::start(std::vector<std::string> sources, const std::string& target_d
         m_space_short = 0;
         m_target_free = -1;
         m_move_dirs.clear();
+        m_removals.clear();
+        m_removal_bytes = 0;
         m_made_dirs.clear();
         m_conflict = ConflictRequest{};
         m_conflict_answered = false;
@@ -736,11 +741,43 @@ void Engine::remove_moved_source(const FileTask& task, const std::string& target
                                task.source.c_str());
         return;
     }
-    std::string err = fsops::remove_file(task.source);
+    // A source goes only once its copy is on the disk: the finished copies are collected and the
+    // target file system is flushed once per batch, then the batch's sources are removed.
+    std::vector<PendingRemoval> batch;
+    {
+        std::lock_guard lk(m_mutex);
+        m_removals.push_back(PendingRemoval{task.source, target});
+        m_removal_bytes += task.size;
+        if (m_removals.size() < kRemovalBatchFiles && m_removal_bytes < kRemovalBatchBytes) return;
+        batch.swap(m_removals);
+        m_removal_bytes = 0;
+    }
+    remove_sources_when_durable(std::move(batch));
+}
+
+void Engine::remove_sources_when_durable(std::vector<PendingRemoval> batch) {
+    if (batch.empty()) return;
+    Log& log = Log::instance();
+    std::string target_dir;
+    {
+        std::lock_guard lk(m_mutex);
+        target_dir = m_target_dir;
+    }
+    std::string err = fsops::sync_file_system(target_dir);
     if (!err.empty()) {
-        note_failure(task.source, err, target, 1, fsops::last_error_code());
-        Log::instance().errorf("move: copied but could not remove source %s: %s", task.source.c_str(),
-                               err.c_str());
+        int code = fsops::last_error_code();
+        log.errorf("move: the target could not be flushed (%s); %zu source(s) kept", err.c_str(),
+                   batch.size());
+        for (const PendingRemoval& r : batch)
+            note_failure(r.source, err, r.target, 1, code);
+        return;
+    }
+    for (const PendingRemoval& r : batch) {
+        err = fsops::remove_file(r.source);
+        if (!err.empty()) {
+            note_failure(r.source, err, r.target, 1, fsops::last_error_code());
+            log.errorf("move: copied but could not remove source %s: %s", r.source.c_str(), err.c_str());
+        }
     }
 }
 
@@ -937,6 +974,14 @@ void Engine::finish_transfer() {
         m_queue_cv.wait(lk, [this] { return m_queue_complete; });
     }
     const bool cancelled = m_cancel.load();
+    // The last batch of a move, also after a cancel: those copies were complete before it.
+    std::vector<PendingRemoval> last;
+    {
+        std::lock_guard lk(m_mutex);
+        last.swap(m_removals);
+        m_removal_bytes = 0;
+    }
+    remove_sources_when_durable(std::move(last));
     if (m_op.load() == Operation::Move && !cancelled) {
         std::vector<std::string> dirs;
         {

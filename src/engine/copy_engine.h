@@ -168,7 +168,13 @@ private:
     Destination choose_destination(const FileTask& task, int slot);
     std::string move_existing_aside(const std::string& target);
     void count_without_copy(const FileTask& task);
+    // A finished copy of a move whose source is removed once the target has been flushed.
+    struct PendingRemoval {
+        std::string source;
+        std::string target;
+    };
     void remove_moved_source(const FileTask& task, const std::string& target, bool changed);
+    void remove_sources_when_durable(std::vector<PendingRemoval> batch);
     ConflictAction ask_conflict(const FileTask& task, bool target_is_dir, int slot);
     CopyOutcome copy_one_with_retry(const FileTask& task, const std::string& target, fsops::Placement place,
                                     int slot);
@@ -230,6 +236,8 @@ private:
     std::atomic<int64_t> m_space_short{0};
     std::atomic<bool> m_disk_full{false};
     std::vector<std::string> m_move_dirs;
+    std::vector<PendingRemoval> m_removals; // locked
+    int64_t m_removal_bytes = 0;            // locked
     std::vector<MadeDir> m_made_dirs;
     std::map<std::pair<uint64_t, uint64_t>, LinkedInode> m_written_inodes;
     // Scan thread only: inodes met with more than one link. A move removes names as it goes, so a

@@ -80,6 +80,9 @@ bool rename_would_cross_device(const std::string& from, const std::string& to);
 [[nodiscard]] std::string replace_with_symlink(const std::string& target, const std::string& link_path);
 [[nodiscard]] std::string replace_with_hardlink(const std::string& existing, const std::string& link_path);
 
+// Writes everything cached for the file system that holds `path` to its disk (syncfs).
+[[nodiscard]] std::string sync_file_system(const std::string& path);
+
 // Bytes available to an unprivileged user, -1 when unknown.
 int64_t free_space(const std::string& path);
 bool disk_space(const std::string& path, int64_t& total_out, int64_t& free_out);

@@ -765,6 +765,12 @@ std::string replace_with_hardlink(const std::string& existing, const std::string
     return "";
 }
 
+std::string sync_file_system(const std::string& path) {
+    Fd fd(at_open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.ok()) return fail(path);
+    return ::syncfs(fd.get()) == 0 ? "" : fail(path);
+}
+
 int64_t free_space(const std::string& path) {
     struct statvfs vfs;
     if (::statvfs(path.c_str(), &vfs) != 0) return -1;

@@ -8,6 +8,8 @@
 //                           program had been quicker.
 //   TAVRIN_ZERO_WRITE_PATH  writing to a file whose path contains this text takes nothing: pwrite returns
 //                           0 and copy_file_range into it fails with EXDEV (so that writes are used).
+//   TAVRIN_SYNC_LOG         every syncfs and every unlinkat appends "<monotonic ms> syncfs|unlink" here.
+//   TAVRIN_SYNCFS_ERRNO     syncfs fails with this errno.
 //   TAVRIN_GROW_PATH        the first time data is read from a file whose path contains this text, a
 //                           line is appended to that file first, as by a program still writing it.
 #define _GNU_SOURCE
@@ -29,8 +31,8 @@ static long long now_ms(void) {
 
 static long long g_first_hit = -1;
 
-static void log_event(const char* what) {
-    const char* log = getenv("TAVRIN_FAULT_LOG");
+static void log_to(const char* env, const char* what) {
+    const char* log = getenv(env);
     if (!log) return;
     int fd = ((int (*)(const char*, int, ...))dlsym(RTLD_NEXT, "open"))(
         log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -40,6 +42,10 @@ static void log_event(const char* what) {
     if (write(fd, line, (size_t)n) < 0) {
     }
     close(fd);
+}
+
+static void log_event(const char* what) {
+    log_to("TAVRIN_FAULT_LOG", what);
 }
 
 // Nonzero (the errno to fail with) when this open is to fail.
@@ -179,4 +185,19 @@ ssize_t copy_file_range(int in, off_t* in_off, int out, off_t* out_off, size_t l
     grow_once(in);
     return ((ssize_t(*)(int, off_t*, int, off_t*, size_t, unsigned))dlsym(RTLD_NEXT, "copy_file_range"))(
         in, in_off, out, out_off, len, flags);
+}
+
+int syncfs(int fd) {
+    log_to("TAVRIN_SYNC_LOG", "syncfs");
+    const char* e = getenv("TAVRIN_SYNCFS_ERRNO");
+    if (e && atoi(e) > 0) {
+        errno = atoi(e);
+        return -1;
+    }
+    return ((int (*)(int))dlsym(RTLD_NEXT, "syncfs"))(fd);
+}
+
+int unlinkat(int dirfd, const char* path, int flags) {
+    if (!(flags & AT_REMOVEDIR)) log_to("TAVRIN_SYNC_LOG", "unlink");
+    return ((int (*)(int, const char*, int))dlsym(RTLD_NEXT, "unlinkat"))(dirfd, path, flags);
 }
