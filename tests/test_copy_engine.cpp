@@ -1980,6 +1980,44 @@ TEST_P(NameRace, MergeWithRenameNewForAllLosesNothing) {
     EXPECT_EQ(c.op == Operation::Copy, testsupport::exists(src + "/p0.1.jpg"));
 }
 
+// Folders of one name from several sources: the first is created by the transfer, the others merge
+// into it, and their files race with the first one's for the same names.
+TEST_P(NameRace, MergedFoldersOfOneNameLoseNothing) {
+    const RaceCase& c = GetParam();
+    TempDir tmp("engine-race-folders");
+    RaceTarget target = race_target(c, tmp);
+    if (c.other_fs) SKIP_UNLESS_MOUNTED(*target.mount);
+    std::vector<std::string> sources;
+    std::vector<std::string> want;
+    for (int k = 0; k < 8; ++k) {
+        std::string d = tmp.sub("s" + std::to_string(k) + "/d");
+        testsupport::make_dir(tmp.sub("s" + std::to_string(k)));
+        testsupport::make_dir(d);
+        for (int n = 0; n < 5; ++n) {
+            write_pattern(d + "/x" + std::to_string(n), 256 * 1024, static_cast<unsigned>(100 + k * 5 + n));
+            want.push_back(testsupport::read_file(d + "/x" + std::to_string(n)));
+        }
+        sources.push_back(d);
+    }
+    std::sort(want.begin(), want.end());
+    Engine engine;
+    ASSERT_TRUE(engine.start(sources, target.dir, c.op, 8, ConflictAction::Ask));
+    uint64_t answered = 0;
+    Progress p = run_to_end(engine, [&](Engine& e, const Progress& s) {
+        if (!s.conflict.pending || s.conflict.serial == answered) return;
+        answered = s.conflict.serial;
+        e.resolve_conflict(s.conflict.is_dir ? ConflictAction::Overwrite : ConflictAction::RenameNew,
+                           !s.conflict.is_dir);
+    });
+    EXPECT_EQ(0u, p.failures_total) << failures_text(p);
+    // The answer for all files applies to the folders met later too: those are kept beside as d.1 ...
+    std::vector<std::string> got;
+    for (const auto& [rel, n] : scan_tree(target.dir))
+        if (n.type == 'f') got.push_back(n.content);
+    std::sort(got.begin(), got.end());
+    EXPECT_TRUE(want == got) << "files were lost: " << got.size() << " of " << want.size() << " arrived";
+}
+
 INSTANTIATE_TEST_SUITE_P(Targets, NameRace, ::testing::ValuesIn(kRaceCases), race_case_name);
 
 // ---------------------------------------------------------------------------------------------------

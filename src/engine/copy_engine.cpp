@@ -509,6 +509,9 @@ void Engine::walk_folder(const std::string& from, const std::string& to, bool ma
             m_made_dirs.push_back(MadeDir{f.dst, perm, src.atime, src.mtime});
         }
         walked.push_back(f.src);
+        // Nothing was in a folder made just now: its files need no look for a name already taken (a
+        // name taken meanwhile still fails the copy's exclusive placement).
+        const bool fresh = (made_root && f.dst == to) || !dst.exists;
 
         fsops::RawListing listing = fsops::list_dir_raw(f.src);
         if (!listing.error.empty()) note_failure(f.src, listing.error, f.dst, 1, listing.code);
@@ -529,6 +532,7 @@ void Engine::walk_folder(const std::string& from, const std::string& to, bool ma
                 task.is_symlink = e.is_symlink;
                 task.inode = e.inode;
                 task.device = e.device;
+                task.fresh_dir = fresh;
                 if (!e.is_symlink && e.inode != 0) {
                     std::pair<uint64_t, uint64_t> key{e.device, e.inode};
                     if (e.nlink > 1) m_scan_linked.insert(key);
@@ -650,8 +654,9 @@ std::string Engine::move_existing_aside(const std::string& target) {
     return {};
 }
 
-Engine::Destination Engine::choose_destination(const FileTask& task, int slot) {
+Engine::Destination Engine::choose_destination(const FileTask& task, int slot, bool look) {
     Destination d{task.target, fsops::Placement::NewName, {}, false};
+    if (!look) return d;
     NodeInfo existing = node_info(task.target);
     if (!existing.exists) return d;
     d.done = true;
@@ -713,7 +718,7 @@ void Engine::run_task(const FileTask& task, int slot) {
     // in this transfer, another program): the file then meets the conflict rules as if the name had
     // been taken from the start.
     for (int round = 0; round < kMaxNameRounds && outcome == CopyOutcome::NameTaken; ++round) {
-        d = choose_destination(task, slot);
+        d = choose_destination(task, slot, round > 0 || !task.fresh_dir);
         if (d.done) return;
         outcome = copy_one_with_retry(task, d.target, d.place, slot);
         if (outcome == CopyOutcome::NameTaken)

@@ -135,6 +135,7 @@ private:
         uint64_t inode = 0;
         uint64_t device = 0;
         bool multi_linked = false;
+        bool fresh_dir = false; // the target folder was made by this transfer
     };
     // A folder this transfer created, whose real mode and times are applied once its contents are in.
     struct MadeDir {
@@ -165,7 +166,8 @@ private:
     void count_skipped_tree(const std::string& path);
     void worker_thread(int slot);
     void run_task(const FileTask& task, int slot);
-    Destination choose_destination(const FileTask& task, int slot);
+    // `look`: check for something at the target first; false for a folder this transfer made.
+    Destination choose_destination(const FileTask& task, int slot, bool look);
     std::string move_existing_aside(const std::string& target);
     void count_without_copy(const FileTask& task);
     // A finished copy of a move whose source is removed once the target has been flushed.

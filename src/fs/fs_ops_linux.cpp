@@ -387,6 +387,7 @@ std::atomic<bool> g_cfr_supported{true};
 
 constexpr int64_t kChunk = 1 << 20;
 constexpr int kMaxIdleWrites = 3;
+constexpr int64_t kReserveFrom = 1 << 20;
 
 char* fallback_buffer() {
     thread_local std::unique_ptr<char[]> t_buf;
@@ -400,8 +401,14 @@ struct Region {
 };
 
 // The data extents of the source; one region for the whole file when the file system reports no holes.
-std::vector<Region> data_regions(int fd, int64_t size) {
+// A file with as many blocks as bytes has no holes worth finding, and is not asked (two lseek calls
+// saved for every ordinary file).
+std::vector<Region> data_regions(int fd, int64_t size, int64_t blocks) {
     std::vector<Region> regions;
+    if (size > 0 && blocks * 512 >= size) {
+        regions.push_back({0, size});
+        return regions;
+    }
     int64_t off = 0;
     while (off < size) {
         off_t start = ::lseek(fd, off, SEEK_DATA);
@@ -556,9 +563,8 @@ std::string open_source(const std::string& from, Fd& src, struct stat& st, const
     if (!src.ok()) return open_text ? fail_text(open_text, errno) : fail(from);
     if (::fstat(src.get(), &st) != 0) return open_text ? fail_text(open_text, errno) : fail(from);
     if (!S_ISREG(st.st_mode)) return fail_text(not_regular, EINVAL);
-    // Only the non-blocking flag goes; F_SETFL would also drop O_NOATIME.
-    int fl = ::fcntl(src.get(), F_GETFL);
-    if (fl >= 0) ::fcntl(src.get(), F_SETFL, fl & ~O_NONBLOCK);
+    // The non-blocking flag stays: reads and copies of a regular file do not heed it, and clearing it
+    // would cost two calls for every file.
     return "";
 }
 
@@ -884,10 +890,12 @@ std::string copy_file(const std::string& from, const std::string& to, const Copy
 
     Copier copier(from, to, src.get(), part.fd(), progress);
     if (progress && !progress(0)) return cancelled();
-    ::posix_fadvise(src.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    // Read-ahead matters for large files only; small ones are read in one go anyway.
+    if (size >= kReserveFrom) ::posix_fadvise(src.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    std::vector<Region> regions = data_regions(src.get(), size);
-    msg = reserve(part.fd(), regions, to);
+    std::vector<Region> regions = data_regions(src.get(), size, st.st_blocks);
+    // Small files are not reserved: the call costs more than it saves, and they fail soon anyway.
+    msg = size >= kReserveFrom ? reserve(part.fd(), regions, to) : "";
     if (!msg.empty()) return msg;
 
     // Holes are never read: they count as progress and come back by the final ftruncate.
@@ -917,7 +925,8 @@ std::string copy_file(const std::string& from, const std::string& to, const Copy
     if (copier.reported() < size && !copier.report(size - copier.reported())) return cancelled();
     src.reset();
 
-    if (::ftruncate(part.fd(), final_size) != 0) return fail(to);
+    // The new file already ends where its data ended; only a hole at the end needs the size set.
+    if (pos != final_size && ::ftruncate(part.fd(), final_size) != 0) return fail(to);
     copy_metadata(part.fd(), st);
     return part.commit(to);
 }
