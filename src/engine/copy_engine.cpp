@@ -471,6 +471,38 @@ std::string Engine::make_fresh_folder(const std::string& taken, uint32_t mode) {
     return {};
 }
 
+// Makes (or finds) the folder `dst` that `src` is copied into. False when this folder cannot be
+// walked (the failure is recorded and its tree counted as done). `fresh`: nothing was in it before,
+// so that its files need no look for a name already taken (a name taken meanwhile still fails the
+// copy's exclusive placement).
+bool Engine::enter_target_folder(const std::string& src_dir, const std::string& dst_dir, bool made_by_us,
+                                 bool& fresh) {
+    NodeInfo dst = made_by_us ? NodeInfo{} : node_info(dst_dir);
+    if (dst.exists && !dst.is_dir) {
+        note_failure(dst_dir, "a file with this name is in the way", "", 1, 0);
+        count_skipped_tree(src_dir);
+        return false;
+    }
+    NodeInfo src = node_info(src_dir);
+    uint32_t perm = src.mode & 07777;
+    if (perm == 0) perm = 0755;
+    fresh = !dst.exists;
+    if (dst.exists) return true;
+    if (!made_by_us) {
+        // Created writable for us; the real mode (a read-only folder, set-group-ID, sticky) and the
+        // times are applied when its contents are in place.
+        std::string err = fsops::make_dirs(dst_dir, (perm | 0700) & 0777);
+        if (!err.empty()) {
+            note_failure(dst_dir, err, "", 1, fsops::last_error_code());
+            count_skipped_tree(src_dir);
+            return false;
+        }
+    }
+    std::lock_guard lk(m_mutex);
+    m_made_dirs.push_back(MadeDir{dst_dir, perm, src.atime, src.mtime});
+    return true;
+}
+
 void Engine::walk_folder(const std::string& from, const std::string& to, bool made_root) {
     Log& log = Log::instance();
     const bool move = m_op.load() == Operation::Move;
@@ -484,34 +516,9 @@ void Engine::walk_folder(const std::string& from, const std::string& to, bool ma
         Frame f = std::move(stack.back());
         stack.pop_back();
 
-        NodeInfo dst = node_info(f.dst);
-        if (dst.exists && !dst.is_dir) {
-            note_failure(f.dst, "a file with this name is in the way", "", 1, 0);
-            count_skipped_tree(f.src);
-            continue;
-        }
-        NodeInfo src = node_info(f.src);
-        uint32_t perm = src.mode & 07777;
-        if (perm == 0) perm = 0755;
-        if (made_root && f.dst == to) {
-            std::lock_guard lk(m_mutex);
-            m_made_dirs.push_back(MadeDir{f.dst, perm, src.atime, src.mtime});
-        } else if (!dst.exists) {
-            // Created writable for us; the real mode (a read-only folder, set-group-ID, sticky) and the
-            // times are applied when its contents are in place.
-            std::string err = fsops::make_dirs(f.dst, (perm | 0700) & 0777);
-            if (!err.empty()) {
-                note_failure(f.dst, err, "", 1, fsops::last_error_code());
-                count_skipped_tree(f.src);
-                continue;
-            }
-            std::lock_guard lk(m_mutex);
-            m_made_dirs.push_back(MadeDir{f.dst, perm, src.atime, src.mtime});
-        }
+        bool fresh = false;
+        if (!enter_target_folder(f.src, f.dst, made_root && f.dst == to, fresh)) continue;
         walked.push_back(f.src);
-        // Nothing was in a folder made just now: its files need no look for a name already taken (a
-        // name taken meanwhile still fails the copy's exclusive placement).
-        const bool fresh = (made_root && f.dst == to) || !dst.exists;
 
         fsops::RawListing listing = fsops::list_dir_raw(f.src);
         if (!listing.error.empty()) note_failure(f.src, listing.error, f.dst, 1, listing.code);
@@ -971,6 +978,37 @@ std::string Engine::copy_attempt(const FileTask& task, const std::string& target
     return err;
 }
 
+// The last batch of a move's sources, the emptied source folders, and the mode and times of the
+// folders this transfer made.
+void Engine::tidy_up_folders(bool cancelled) {
+    // The last batch also after a cancel: those copies were complete before it.
+    std::vector<PendingRemoval> last;
+    {
+        std::lock_guard lk(m_mutex);
+        last.swap(m_removals);
+        m_removal_bytes = 0;
+    }
+    remove_sources_when_durable(std::move(last));
+    std::vector<std::string> dirs;
+    std::vector<MadeDir> made;
+    {
+        std::lock_guard lk(m_mutex);
+        if (m_op.load() == Operation::Move && !cancelled) dirs = m_move_dirs;
+        made = m_made_dirs;
+    }
+    // A folder that still holds a skipped or failed entry stays, and that entry is already on the
+    // failure list; a folder that merely cannot be removed leaves nothing lost either.
+    for (const std::string& d : dirs)
+        static_cast<void>(fsops::remove_dir(d));
+    // Children before parents, so that setting a folder's times is not undone by work inside it.
+    // Best effort, as for files: the contents are in place, a mode or time the target cannot take is
+    // not worth a failure entry.
+    for (auto it = made.rbegin(); it != made.rend(); ++it) {
+        static_cast<void>(fsops::set_mode(it->target, it->mode));
+        static_cast<void>(fsops::set_times(it->target, it->atime, it->mtime));
+    }
+}
+
 void Engine::finish_transfer() {
     Log& log = Log::instance();
     {
@@ -979,37 +1017,7 @@ void Engine::finish_transfer() {
         m_queue_cv.wait(lk, [this] { return m_queue_complete; });
     }
     const bool cancelled = m_cancel.load();
-    // The last batch of a move, also after a cancel: those copies were complete before it.
-    std::vector<PendingRemoval> last;
-    {
-        std::lock_guard lk(m_mutex);
-        last.swap(m_removals);
-        m_removal_bytes = 0;
-    }
-    remove_sources_when_durable(std::move(last));
-    if (m_op.load() == Operation::Move && !cancelled) {
-        std::vector<std::string> dirs;
-        {
-            std::lock_guard lk(m_mutex);
-            dirs = m_move_dirs;
-        }
-        // A folder that still holds a skipped or failed entry stays, and that entry is already on the
-        // failure list; a folder that merely cannot be removed leaves nothing lost either.
-        for (const std::string& d : dirs)
-            static_cast<void>(fsops::remove_dir(d));
-    }
-    std::vector<MadeDir> made;
-    {
-        std::lock_guard lk(m_mutex);
-        made = m_made_dirs;
-    }
-    // Children before parents, so that setting a folder's times is not undone by work inside it.
-    // Best effort, as for files: the contents are in place, a mode or time the target cannot take is
-    // not worth a failure entry.
-    for (auto it = made.rbegin(); it != made.rend(); ++it) {
-        static_cast<void>(fsops::set_mode(it->target, it->mode));
-        static_cast<void>(fsops::set_times(it->target, it->atime, it->mtime));
-    }
+    tidy_up_folders(cancelled);
 
     double end = steady_seconds();
     m_end_time = end;

@@ -162,6 +162,8 @@ private:
     void scan_thread(std::vector<std::string> sources, std::string target_dir);
     void walk_folder(const std::string& from, const std::string& to, bool made_root);
     std::string make_fresh_folder(const std::string& taken, uint32_t mode);
+    bool enter_target_folder(const std::string& src_dir, const std::string& dst_dir, bool made_by_us,
+                             bool& fresh);
     // Counts a subtree that will not be transferred as dealt with, so that the totals still add up.
     void count_skipped_tree(const std::string& path);
     void worker_thread(int slot);
@@ -187,6 +189,7 @@ private:
                       int attempts, int code);
     void queue_task(FileTask task);
     void finish_transfer();
+    void tidy_up_folders(bool cancelled);
     void wake_all();
     bool try_rename_move(const std::string& from, const std::string& to);
 

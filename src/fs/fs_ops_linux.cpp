@@ -975,8 +975,10 @@ int cpu_cores() {
     return count > 0 ? count : 1;
 }
 
-RawListing list_dir_raw(const std::string& path) {
-    RawListing out;
+namespace {
+
+// A folder opened for listing; null with errno set on failure.
+std::unique_ptr<DIR, int (*)(DIR*)> open_listing(const std::string& path) {
     std::unique_ptr<DIR, int (*)(DIR*)> dir(nullptr, ::closedir);
     AtPath at(path);
     if (at.dir() == AT_FDCWD) {
@@ -991,6 +993,14 @@ RawListing list_dir_raw(const std::string& path) {
             errno = err;
         }
     }
+    return dir;
+}
+
+} // namespace
+
+RawListing list_dir_raw(const std::string& path) {
+    RawListing out;
+    auto dir = open_listing(path);
     if (!dir) {
         out.code = errno;
         out.error = fail_with(path, out.code);
