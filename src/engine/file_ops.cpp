@@ -4,6 +4,8 @@
 #include "base/logger.h"
 #include "base/paths.h"
 #include "base/strutil.h"
+#include "engine/bg_task.h"
+#include "engine/copy_engine.h"
 #include "fs/fs_ops.h"
 
 #include <gio/gio.h>
@@ -211,6 +213,69 @@ std::string open_with_default_app(const std::string& path) {
     std::string message = error && error->message && *error->message ? error->message : tr("err.open_failed");
     if (error) g_error_free(error);
     return message;
+}
+
+std::string move_to_trash(const std::string& path) {
+    std::unique_ptr<GFile, decltype(&g_object_unref)> file(g_file_new_for_path(path.c_str()), g_object_unref);
+    GError* error = nullptr;
+    if (g_file_trash(file.get(), nullptr, &error)) return "";
+    std::string message;
+    if (error && error->domain == G_IO_ERROR && error->code == G_IO_ERROR_NOT_SUPPORTED)
+        message = tr("err.no_trash_here");
+    else if (error && error->message && *error->message)
+        message = error->message;
+    else
+        message = tr("err.trash_failed");
+    if (error) g_error_free(error);
+    return message;
+}
+
+namespace {
+
+void delete_job(const std::vector<std::string>& paths, bool to_trash, BgTask::Reporter& rep) {
+    std::vector<int64_t> weights;
+    int64_t total = 0;
+    for (const std::string& path : paths) {
+        if (!rep.keep_going()) return;
+        fsops::TreeSize size = fsops::measure_tree(path, [&rep] { return rep.keep_going(); });
+        weights.push_back(size.files + size.dirs);
+        total += weights.back();
+    }
+    if (!rep.keep_going()) return;
+    rep.set_total(total);
+    for (size_t i = 0; i < paths.size() && rep.keep_going(); ++i) {
+        const std::string& path = paths[i];
+        rep.set_detail(path);
+        Log::instance().infof("delete %s: %s", to_trash ? "to trash" : "PERMANENTLY", path.c_str());
+        std::string message;
+        if (to_trash) {
+            message = move_to_trash(path);
+            rep.advance(std::max<int64_t>(1, weights[i]));
+        } else {
+            int64_t removed = 0;
+            message = fsops::remove_recursive(path, [&] {
+                ++removed;
+                rep.advance(1);
+            });
+            // The bar reaches its end also when some items could not be removed.
+            if (removed < weights[i]) rep.advance(weights[i] - removed);
+        }
+        if (!message.empty()) rep.fail(message);
+    }
+}
+
+} // namespace
+
+bool start_delete(const std::vector<std::string>& paths, bool to_trash, const std::string& title) {
+    return BgTask::instance().start(BgTask::Kind::Delete, title, [paths, to_trash](BgTask::Reporter& rep) {
+        delete_job(paths, to_trash, rep);
+    });
+}
+
+bool start_clone(const std::vector<std::string>& paths, int thread_count) {
+    if (paths.empty()) return false;
+    return copy_engine::instance().start(paths, su::parent_of(paths.front()), copy_engine::Operation::Copy,
+                                         thread_count, copy_engine::ConflictAction::RenameNew);
 }
 
 } // namespace file_ops

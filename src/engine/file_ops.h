@@ -37,4 +37,16 @@ std::vector<std::string> terminal_command(const std::string& program, const std:
 // Starts terminal_program() in `dir`, detached, with its output thrown away.
 std::string open_terminal_at(const std::string& dir);
 
+// Moves the file or folder to the desktop trash through GIO. A location without a trash (a tmpfs, a
+// removable drive without one) gives "err.no_trash_here". Safe on any thread.
+[[nodiscard]] std::string move_to_trash(const std::string& path);
+
+// Deletes the paths (to the trash or for good) as the background task of kind Delete; false when a task
+// runs already. Failures are listed by the task, the rest goes on.
+bool start_delete(const std::vector<std::string>& paths, bool to_trash, const std::string& title);
+
+// Duplicates the paths beside themselves (photo.jpg gives photo.1.jpg) on the copy engine; false when the
+// engine is busy or the list is empty. All paths lie in one folder.
+bool start_clone(const std::vector<std::string>& paths, int thread_count);
+
 } // namespace file_ops
