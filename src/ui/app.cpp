@@ -346,18 +346,3 @@ int App::on_tick_cb(App* app) {
     return TRUE;
 }
 
-void App::tick() {
-    save_state_if_changed();
-    double now = now_seconds();
-    bool flash_active = m_flash_until > 0 || m_reload_flash_until > 0;
-    if (m_flash_until > 0 && now >= m_flash_until) m_flash_until = 0;
-    if (m_reload_flash_until > 0 && now >= m_reload_flash_until) m_reload_flash_until = 0;
-    bool holding = m_progress_hold_until > 0 && now < m_progress_hold_until;
-    if (m_progress_hold_until > 0 && now >= m_progress_hold_until) {
-        m_progress_hold_until = 0;
-        request_redraw();
-    }
-    ++m_idle_frame;
-    bool idle = m_window && gtk_window_is_active(GTK_WINDOW(m_window)) && m_idle_frame % 2 == 0;
-    if (flash_active || holding || idle) request_redraw();
-}

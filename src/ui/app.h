@@ -142,6 +142,9 @@ public:
     void request_redraw();
     void flash_status(const std::string& text);
     void flash_panes();
+    // Copies (or moves) the active entries of the other side into the folder of side `to_right`.
+    void start_transfer(bool to_right, bool move);
+    const LastResult& last_result() const { return m_result; }
     static double now_seconds() { return steady_seconds(); }
 
     Pane& active_pane() { return m_active_right ? m_right : m_left; }
@@ -224,6 +227,12 @@ private:
     static int on_signal_cb(void* app);
     static int on_key_press_cb(GtkWidget* widget, GdkEventKey* event, App* app);
     void tick();
+    // The steps of the tick (app_jobs.cpp).
+    void tick_transfer_ended();
+    void tick_task_ended();
+    void tick_conflict(const copy_engine::Progress& snap);
+    // Renamed entries of a move the engine does not count; see app_jobs.cpp.
+    int64_t renamed_entries() const;
     bool parse_geometry_arg(int& w, int& h, int& x, int& y) const;
     void place_at(int x, int y, int w, int h);
 
@@ -248,6 +257,16 @@ private:
     unsigned m_tick_id = 0;
     bool m_transfer_was_running = false;
     bool m_bgtask_was_running = false;
+    bool m_transfer_is_move = false;
+    // Sources of the running move that a rename can carry over, with their targets.
+    std::vector<std::pair<std::string, std::string>> m_rename_candidates;
+    // The conflict question the dialog shows and the last one answered (engine serials).
+    uint64_t m_conflict_serial = 0;
+    uint64_t m_conflict_answered = 0;
+    bool m_conflict_apply_all = false;
+    // Which job's failures the error list shows: it lists only the job that opened it.
+    enum class ErrorSource { None, Copy, Task };
+    ErrorSource m_errors_source = ErrorSource::None;
     double m_progress_hold_until = 0;
     LastResult m_result;
     std::string m_flash_text;
@@ -340,6 +359,12 @@ private:
     std::vector<BridgeButton> bridge_buttons();
     void draw_bridge_button(const BridgeButton& b, double bx, double by, double bw, double bh, bool idle);
     void draw_status_bar(double y, double w);
+    // The progress panel under the header and the result line it collapses to (app_result.cpp).
+    void draw_progress(double y, double w);
+    void draw_copy_progress(double y, double w);
+    void draw_copy_third_row(double y, double w);
+    void draw_task_progress(double y, double w);
+    void draw_result_line(double y, double w, double h);
     // What the context menu of one side is built for: that pane's action entries.
     menu_model::ContextInfo context_info(bool right) const;
     // Left edge of the menu bar title `index` (titles are laid out from x 10 without gaps).
@@ -402,6 +427,12 @@ private:
     void refresh_command();
     void copy_path_command();
     void request_delete(Action action);
+    // Transfers, conflict answers, duplicates and links (app_jobs.cpp).
+    bool perform_job_command(Action action);
+    void answer_conflict(copy_engine::ConflictAction answer);
+    void open_error_list(ErrorSource source, const std::string& title);
+    void make_links();
+    void busy_message();
     void swap_panes();
     void toggle_column(Action action);
     void save_settings();
@@ -419,12 +450,18 @@ private:
 
     // ---- Dialog frame and simple dialogs (app_dialogs.cpp) ----
     void draw_overlay();
-    double draw_buttons(double x, double y, double w, const std::vector<ButtonSpec>& buttons);
+    // With `fresh_letters` false the letters of an earlier row of the same dialog stay taken and active.
+    double draw_buttons(double x, double y, double w, const std::vector<ButtonSpec>& buttons,
+                        bool fresh_letters = true);
     // One button with its right edge at `right`; returns its width.
     double draw_button(double right, double y, const ButtonSpec& b, const std::string& label, int accel);
     void draw_overlay_message(double x, double y, double w, double h);
     void draw_overlay_text_input(double x, double y, double w, double h);
     void draw_overlay_confirm_delete(double x, double y, double w, double h);
+    void draw_overlay_conflict(double x, double y, double w, double h);
+    void draw_conflict_box(const copy_engine::ConflictRequest& c, bool incoming, double x, double y,
+                           double w);
+    void draw_overlay_errors(double x, double y, double w, double h);
     void draw_overlay_title(double x, double y, double w);
     double message_text_height(double width);
     void log_dialog_options();

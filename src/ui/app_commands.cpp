@@ -103,11 +103,11 @@ void App::perform(Action action, int) {
 }
 
 void App::perform_command(Action action) {
-    if (perform_pane_command(action) || perform_dialog_command(action) || perform_settings_command(action) ||
-        perform_bookmark_command(action))
+    if (perform_job_command(action) || perform_pane_command(action) || perform_dialog_command(action) ||
+        perform_settings_command(action) || perform_bookmark_command(action))
         return;
-    // What is left belongs to the running work and to dialogs that are not built yet; the log line of
-    // perform() is all they do for now.
+    // What is left belongs to dialogs that are not built yet; the log line of perform() is all they do
+    // for now.
 }
 
 void App::save_settings() {
@@ -294,7 +294,6 @@ bool App::perform_dialog_command(Action action) {
         overlay_ok();
         return true;
     case Action::OverlayCancel:
-    case Action::DismissErrors:
         set_overlay(Overlay::None);
         m_input_buffer.clear();
         m_input_caret = 0;
@@ -378,7 +377,11 @@ void App::request_delete(Action action) {
         if (s.confirm_delete) return set_overlay(Overlay::ConfirmDelete, tr("dlg.delete_title"));
         return perform(s.delete_to_trash ? Action::DeleteToTrash : Action::DeletePermanent);
     }
-    // Carrying out the deletion is the background task's part; the checks above are all that runs here.
+    const bool to_trash = action == Action::DeleteToTrash;
+    if (!file_ops::start_delete(active_pane().selected_paths(), to_trash,
+                                tr(to_trash ? "task.trashing" : "task.deleting")))
+        return busy_message();
+    m_bgtask_was_running = true;
 }
 
 bool App::perform_settings_command(Action action) {

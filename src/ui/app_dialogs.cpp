@@ -88,7 +88,8 @@ void App::overlay_panel_size(double& w, double& h) {
         break;
     case Overlay::Errors:
         w = 640,
-        h = std::min(H - 120, errors_height(m_frame_copy.failures_total + m_frame_bg.failures.size()));
+        h = std::min(H - 120, errors_height(m_errors_source == ErrorSource::Task ? m_frame_bg.failures.size()
+                                                                                 : m_frame_copy.failures_total));
         break;
     case Overlay::Message: {
         double text_h = message_text_height(420);
@@ -151,6 +152,12 @@ void App::draw_overlay() {
     case Overlay::ConfirmDelete:
         draw_overlay_confirm_delete(x, y, w, h);
         break;
+    case Overlay::Conflict:
+        draw_overlay_conflict(x, y, w, h);
+        break;
+    case Overlay::Errors:
+        draw_overlay_errors(x, y, w, h);
+        break;
     case Overlay::NewFolder:
     case Overlay::NewFile:
     case Overlay::SelectPattern:
@@ -172,8 +179,9 @@ void App::draw_overlay_title(double x, double y, double w) {
     pt.fill_rect(tx, y + (sandbox ? 54 : 44), x + w - 40 - tx, 1, m_palette.divider);
 }
 
-double App::draw_buttons(double x, double y, double w, const std::vector<ButtonSpec>& buttons) {
-    m_overlay_accels.clear();
+double App::draw_buttons(double x, double y, double w, const std::vector<ButtonSpec>& buttons,
+                         bool fresh_letters) {
+    if (fresh_letters) m_overlay_accels.clear();
     m_accels_overlay = m_overlay;
     std::vector<std::string> labels;
     std::vector<int> accel_pos;

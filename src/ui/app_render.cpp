@@ -175,6 +175,7 @@ void App::draw_all(cairo_t*) {
         pt.fill_rect(0, 0, l.width, l.height, m_palette.window);
     }
     draw_header(l.header_y, l.width);
+    if (l.progress_h > 0) draw_progress(l.progress_y, l.width);
     draw_pane(m_left, false, l.left_x, l.pane_y, l.left_w, l.pane_h);
     draw_pane(m_right, true, l.right_x, l.pane_y, l.right_w, l.pane_h);
     draw_bridge(l.bridge_x, l.pane_y, l.bridge_w, l.pane_h);

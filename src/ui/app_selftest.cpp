@@ -92,6 +92,9 @@ bool App::run_self_test_step(const std::string& text) {
 
 bool App::self_test_settled() const {
     if (m_overlay == Overlay::Conflict) return true;
+    // A question waiting behind another dialog waits for the script's next step as it would for a user.
+    const copy_engine::ConflictRequest c = copy_engine::instance().snapshot().conflict;
+    if (c.pending && c.serial != m_conflict_answered && m_overlay != Overlay::None) return true;
     return !copy_engine::instance().is_running() && !BgTask::instance().is_running() &&
            !m_transfer_was_running && !m_bgtask_was_running;
 }
