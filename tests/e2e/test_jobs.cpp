@@ -149,11 +149,11 @@ TEST(Conflicts, ForAllRemainingAsksOnceAndAnAnswerOutsideTheDialogIsDropped) {
 TEST(Conflicts, AQuestionWaitsWhileANameIsBeingTyped) {
     Fixture f;
     testsupport::write_file(f.dst + "/a.txt", "old");
-    ASSERT_TRUE(f.run("NewFolder;type:typed;cursor:a.txt;CopyToOther;wait:400;key:Return;ConflictRenameNew"));
+    ASSERT_TRUE(f.run("NewFolder;type:typed;cursor:a.txt;CopyToOther;wait:400;key:Return;wait:300;ConflictRenameNew"));
     EXPECT_TRUE(testsupport::exists(f.src + "/typed"));
     EXPECT_EQ(testsupport::read_file(f.dst + "/a.1.txt"), "alpha");
     int closed = line_index(f.t, "dialog closed: NewFolder");
-    int opened = line_index(f.t, "dialog opened: Conflict");
+    int opened = line_index(f.t, "conflict: " + f.src + "/a.txt");
     ASSERT_GE(closed, 0);
     EXPECT_GT(opened, closed);
 }
