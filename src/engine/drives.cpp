@@ -134,9 +134,16 @@ bool is_network_fs(const std::string& type) {
 Sources system_sources() {
     Sources src;
     src.home = real_home();
-    for (const UserFolder& f : kUserFolders) {
-        const char* dir = g_get_user_special_dir(f.dir);
-        if (dir && *dir) src.user_folders.emplace_back(dir, tr(f.key));
+    {
+        // GLib loads these folders once, on the first call from whichever thread, and guards that with a
+        // lock of its own that the thread checker cannot see; reading its strings under ours as well
+        // orders the refresh thread and the interface thread for it.
+        static std::mutex special_dirs;
+        std::lock_guard<std::mutex> lock(special_dirs);
+        for (const UserFolder& f : kUserFolders) {
+            const char* dir = g_get_user_special_dir(f.dir);
+            if (dir && *dir) src.user_folders.emplace_back(dir, tr(f.key));
+        }
     }
     src.roots = mounts::scannable_roots();
     src.gvfs_dir = "/run/user/" + std::to_string(getuid()) + "/gvfs";
