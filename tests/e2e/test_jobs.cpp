@@ -14,19 +14,23 @@ using e2e::Tavrin;
 
 namespace {
 
-std::vector<std::string> lines_with(const Tavrin& t, const std::string& needle) {
-    std::vector<std::string> out;
-    for (const auto& l : t.log_lines())
-        if (l.find(needle) != std::string::npos) out.push_back(l.substr(l.find("] ") + 2));
-    return out;
+// The lines each error list showed when it opened, in order: "error list: N failed" followed by one
+// "  failed: " line per entry.
+std::vector<std::vector<std::string>> error_lists(const Tavrin& t) {
+    std::vector<std::vector<std::string>> lists;
+    for (const std::string& l : t.log_lines()) {
+        if (l.find("error list: ") != std::string::npos)
+            lists.emplace_back();
+        else if (!lists.empty() && l.find("  failed: ") != std::string::npos)
+            lists.back().push_back(l.substr(l.find("  failed: ") + 10));
+    }
+    return lists;
 }
 
-// Index of the first log line containing `needle`, or -1.
-int line_index(const Tavrin& t, const std::string& needle) {
-    std::vector<std::string> lines = t.log_lines();
-    for (size_t i = 0; i < lines.size(); ++i)
-        if (lines[i].find(needle) != std::string::npos) return int(i);
-    return -1;
+bool any_contains(const std::vector<std::string>& lines, const std::string& needle) {
+    for (const std::string& l : lines)
+        if (l.find(needle) != std::string::npos) return true;
+    return false;
 }
 
 // Two folders, one per pane: "src" on the left with a few files, "dst" on the right.
@@ -40,16 +44,9 @@ struct Fixture {
         testsupport::write_file(src + "/photo.jpg", "jpeg");
     }
     bool run(const std::string& script, const std::string& left = "", const std::string& right = "") {
-        if (!t.start({"--left=" + (left.empty() ? src : left), "--right=" + (right.empty() ? dst : right),
-                      "--active=left", "--action=" + script}))
-            return false;
-        return t.wait_log("selftest: done", 60);
-    }
-    ~Fixture() {
-        if (t.running()) {
-            t.signal(SIGTERM);
-            t.wait_exit(5);
-        }
+        return t.run_script({"--left=" + (left.empty() ? src : left),
+                             "--right=" + (right.empty() ? dst : right), "--active=left"},
+                            script);
     }
 };
 
@@ -62,10 +59,10 @@ TEST(Transfers, F5CopiesReportsOnceAndReloadsAndF6Moves) {
     EXPECT_TRUE(testsupport::exists(f.src + "/a.txt"));
     EXPECT_EQ(testsupport::read_file(f.dst + "/photo.jpg"), "jpeg");
     EXPECT_FALSE(testsupport::exists(f.src + "/photo.jpg"));
-    EXPECT_EQ(lines_with(f.t, "transfer start").size(), 2u);
-    EXPECT_EQ(lines_with(f.t, "transfer done").size(), 2u);
+    EXPECT_EQ(f.t.lines_with("transfer start").size(), 2u);
+    EXPECT_EQ(f.t.lines_with("transfer done").size(), 2u);
     // A one-file copy ends long before the next tick; it still gets exactly one result line.
-    std::vector<std::string> results = lines_with(f.t, "result: ");
+    std::vector<std::string> results = f.t.lines_with("result: ");
     ASSERT_EQ(results.size(), 2u);
     EXPECT_EQ(results[0], "result: Copied \u00b7 1 files, 5 bytes, 0 failed");
     // Within one file system the move is a rename, which still counts as an entry done.
@@ -81,7 +78,7 @@ TEST(Transfers, MoveOfManyRenamedEntriesCountsThemAll) {
         EXPECT_TRUE(testsupport::exists(f.dst + "/m" + std::to_string(i)));
         EXPECT_FALSE(testsupport::exists(f.src + "/m" + std::to_string(i)));
     }
-    std::vector<std::string> results = lines_with(f.t, "result: ");
+    std::vector<std::string> results = f.t.lines_with("result: ");
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].rfind("result: Moved \u00b7 5 files", 0), 0u) << results[0];
 }
@@ -97,13 +94,13 @@ TEST(Transfers, RefusedForTheSameFolderAndForAVanishedTarget) {
     ASSERT_TRUE(f.t.wait_log("selftest: done", 30));
     // The engine would have made the vanished folder again.
     EXPECT_FALSE(testsupport::exists(gone));
-    EXPECT_EQ(lines_with(f.t, "transfer refused: target " + gone).size(), 1u);
-    EXPECT_TRUE(lines_with(f.t, "transfer start").empty());
+    EXPECT_EQ(f.t.lines_with("transfer refused: target " + gone).size(), 1u);
+    EXPECT_TRUE(f.t.lines_with("transfer start").empty());
 
     Fixture g;
     ASSERT_TRUE(g.run("cursor:a.txt;CopyToOther", g.src, g.src));
-    EXPECT_EQ(lines_with(g.t, "[Same folder]").size(), 1u);
-    EXPECT_TRUE(lines_with(g.t, "transfer start").empty());
+    EXPECT_EQ(g.t.lines_with("[Same folder]").size(), 1u);
+    EXPECT_TRUE(g.t.lines_with("transfer start").empty());
 }
 
 TEST(Conflicts, EachAnswerByItsLetterAndByItsAction) {
@@ -117,7 +114,7 @@ TEST(Conflicts, EachAnswerByItsLetterAndByItsAction) {
     EXPECT_EQ(testsupport::read_file(f.dst + "/a.1.txt"), "alpha");
     // Rename the old one: the old file moves aside and the incoming one takes the name.
     EXPECT_EQ(testsupport::read_file(f.dst + "/a.txt"), "alpha");
-    std::vector<std::string> answers = lines_with(f.t, "conflict answer: ");
+    std::vector<std::string> answers = f.t.lines_with("conflict answer: ");
     ASSERT_EQ(answers.size(), 5u);
     EXPECT_EQ(answers[0].rfind("conflict answer: rename_new", 0), 0u);
     EXPECT_EQ(answers[1].rfind("conflict answer: rename_existing", 0), 0u);
@@ -125,10 +122,10 @@ TEST(Conflicts, EachAnswerByItsLetterAndByItsAction) {
     EXPECT_EQ(answers[3].rfind("conflict answer: overwrite", 0), 0u);
     EXPECT_EQ(answers[4].rfind("conflict answer: cancel", 0), 0u);
     // Return answers nothing; each question opened the dialog once, with all six answers offered.
-    EXPECT_EQ(lines_with(f.t, "dialog opened: Conflict").size(), 5u);
-    EXPECT_EQ(lines_with(f.t, "option Overlay#ConflictOverwriteIfNewer").size(), 5u);
-    EXPECT_EQ(lines_with(f.t, "option Overlay#ConflictToggleAll").size(), 5u);
-    EXPECT_EQ(lines_with(f.t, "result: Copied").size(), 5u);
+    EXPECT_EQ(f.t.lines_with("dialog opened: Conflict").size(), 5u);
+    EXPECT_EQ(f.t.lines_with("option Overlay#ConflictOverwriteIfNewer").size(), 5u);
+    EXPECT_EQ(f.t.lines_with("option Overlay#ConflictToggleAll").size(), 5u);
+    EXPECT_EQ(f.t.lines_with("result: Copied").size(), 5u);
 }
 
 TEST(Conflicts, ForAllRemainingAsksOnceAndAnAnswerOutsideTheDialogIsDropped) {
@@ -141,9 +138,9 @@ TEST(Conflicts, ForAllRemainingAsksOnceAndAnAnswerOutsideTheDialogIsDropped) {
         f.run("ConflictSkip;select:x1;select:x2;select:x3;CopyToOther;ConflictToggleAll;ConflictOverwrite"));
     for (const char* n : {"x1", "x2", "x3"})
         EXPECT_EQ(testsupport::read_file(f.dst + "/" + n), "new");
-    EXPECT_EQ(lines_with(f.t, "dialog opened: Conflict").size(), 1u);
-    EXPECT_EQ(lines_with(f.t, "conflict answer: overwrite (all remaining)").size(), 1u);
-    EXPECT_EQ(lines_with(f.t, "conflict answer skip dropped").size(), 1u);
+    EXPECT_EQ(f.t.lines_with("dialog opened: Conflict").size(), 1u);
+    EXPECT_EQ(f.t.lines_with("conflict answer: overwrite (all remaining)").size(), 1u);
+    EXPECT_EQ(f.t.lines_with("conflict answer skip dropped").size(), 1u);
 }
 
 TEST(Conflicts, AQuestionWaitsWhileANameIsBeingTyped) {
@@ -152,8 +149,8 @@ TEST(Conflicts, AQuestionWaitsWhileANameIsBeingTyped) {
     ASSERT_TRUE(f.run("NewFolder;type:typed;cursor:a.txt;CopyToOther;wait:400;key:Return;wait:300;ConflictRenameNew"));
     EXPECT_TRUE(testsupport::exists(f.src + "/typed"));
     EXPECT_EQ(testsupport::read_file(f.dst + "/a.1.txt"), "alpha");
-    int closed = line_index(f.t, "dialog closed: NewFolder");
-    int opened = line_index(f.t, "conflict: " + f.src + "/a.txt");
+    int closed = f.t.line_index("dialog closed: NewFolder");
+    int opened = f.t.line_index("conflict: " + f.src + "/a.txt");
     ASSERT_GE(closed, 0);
     EXPECT_GT(opened, closed);
 }
@@ -173,16 +170,16 @@ TEST(Deletes, ToTrashPermanentlyWithoutConfirmationAndInUse) {
     EXPECT_FALSE(testsupport::exists(f.src + "/photo.jpg"));
     EXPECT_FALSE(testsupport::exists(trash + "/files/photo.jpg"));
     // The F5 pressed over the confirmation never reached the panes.
-    EXPECT_TRUE(lines_with(f.t, "transfer start").empty());
+    EXPECT_TRUE(f.t.lines_with("transfer start").empty());
     EXPECT_TRUE(testsupport::exists(f.src + "/shown"));
-    EXPECT_EQ(lines_with(f.t, "delete refused: " + f.src + "/shown").size(), 1u);
-    EXPECT_EQ(lines_with(f.t, "result: Deleted").size(), 2u);
+    EXPECT_EQ(f.t.lines_with("delete refused: " + f.src + "/shown").size(), 1u);
+    EXPECT_EQ(f.t.lines_with("result: Deleted").size(), 2u);
 
     Fixture g;
     g.t.put_config("settings.json", "{\"confirm_delete\": false, \"delete_to_trash\": false}");
     ASSERT_TRUE(g.run("select:a.txt;key:Delete"));
     EXPECT_FALSE(testsupport::exists(g.src + "/a.txt"));
-    EXPECT_TRUE(lines_with(g.t, "dialog opened: ConfirmDelete").empty());
+    EXPECT_TRUE(g.t.lines_with("dialog opened: ConfirmDelete").empty());
 }
 
 TEST(Deletes, TmpfsHasNoTrashAndAnUnreadableFolderIsListed) {
@@ -192,9 +189,9 @@ TEST(Deletes, TmpfsHasNoTrashAndAnUnreadableFolderIsListed) {
     Fixture f;
     ASSERT_TRUE(f.run("select:t.txt;DeleteToTrash", tmp.path(), f.dst));
     EXPECT_TRUE(testsupport::exists(tmp.sub("t.txt")));
-    EXPECT_EQ(lines_with(f.t, "This location has no trash").size() >= 1, true);
-    EXPECT_EQ(lines_with(f.t, "dialog opened: Errors").size(), 1u);
-    EXPECT_EQ(lines_with(f.t, "result: Deleted \u00b7 1 files, 0 bytes, 1 failed").size(), 1u);
+    EXPECT_EQ(f.t.lines_with("This location has no trash").size() >= 1, true);
+    EXPECT_EQ(f.t.lines_with("dialog opened: Errors").size(), 1u);
+    EXPECT_EQ(f.t.lines_with("result: Deleted \u00b7 1 files, 0 bytes, 1 failed").size(), 1u);
 }
 
 TEST(DuplicatesAndLinks, CloneBesideAndLinksOnTheOtherSide) {
@@ -203,8 +200,8 @@ TEST(DuplicatesAndLinks, CloneBesideAndLinksOnTheOtherSide) {
     EXPECT_EQ(testsupport::read_file(f.src + "/photo.1.jpg"), "jpeg");
     EXPECT_EQ(testsupport::capture("readlink " + f.dst + "/a.txt"), f.src + "/a.txt\n");
     EXPECT_EQ(testsupport::capture("readlink " + f.dst + "/photo.jpg"), f.src + "/photo.jpg\n");
-    EXPECT_EQ(lines_with(f.t, "result: Copied \u00b7 1 files").size(), 1u);
-    EXPECT_EQ(lines_with(f.t, "result: Create link on the other side \u00b7 2 files, 0 bytes, 0 failed [dst]")
+    EXPECT_EQ(f.t.lines_with("result: Copied \u00b7 1 files").size(), 1u);
+    EXPECT_EQ(f.t.lines_with("result: Create link on the other side \u00b7 2 files, 0 bytes, 0 failed [dst]")
                   .size(),
               1u);
 }
@@ -229,7 +226,51 @@ TEST(HeldTransfer, PanelShowsWorkEscapeCancelsAndTheMovedSourceStays) {
     EXPECT_NE(bar, pane_px);
     f.t.press("Escape");
     ASSERT_TRUE(f.t.wait_log("result: ", 10)) << f.t.log();
-    EXPECT_EQ(lines_with(f.t, "result: Moved \u00b7 0 files").size(), 1u);
-    EXPECT_EQ(lines_with(f.t, "cancelled").size() >= 1, true);
+    EXPECT_EQ(f.t.lines_with("result: Moved \u00b7 0 files").size(), 1u);
+    EXPECT_EQ(f.t.lines_with("cancelled").size() >= 1, true);
     EXPECT_EQ(testsupport::read_file(f.src + "/held.bin").size(), 256u * 1024);
+}
+
+TEST(Failures, AsAnUnprivilegedUserEachErrorListShowsOnlyItsOwnJob) {
+    Fixture f;
+    f.t.run_as_nobody();
+    const std::string secret = f.src + "/secret", tree = f.src + "/tree";
+    testsupport::write_file(secret, "s");
+    for (const char* d : {"", "/sub", "/locked"})
+        testsupport::make_dir(tree + d);
+    for (const char* file : {"/f1", "/sub/g", "/locked/inner"})
+        testsupport::write_file(tree + file, "x");
+    // Owned by nobody once the program starts, and still unreadable to its owner.
+    ASSERT_EQ(chmod(secret.c_str(), 0), 0);
+    ASSERT_EQ(chmod((tree + "/locked").c_str(), 0), 0);
+    // A failed copy, a failed delete, then a failed copy again: each list opens by itself and is closed.
+    ASSERT_TRUE(f.run("select:a.txt;select:secret;CopyToOther;DismissErrors;SelectNone;select:tree;"
+                      "DeletePermanent;DismissErrors;SelectNone;select:secret;CopyToOther;DismissErrors"));
+    EXPECT_EQ(testsupport::read_file(f.dst + "/a.txt"), "alpha");
+    EXPECT_FALSE(testsupport::exists(f.dst + "/secret"));
+    // Everything of the folder but the part nobody could read is gone.
+    EXPECT_FALSE(testsupport::exists(tree + "/f1"));
+    EXPECT_FALSE(testsupport::exists(tree + "/sub"));
+    EXPECT_TRUE(testsupport::exists(tree + "/locked/inner"));
+
+    std::vector<std::vector<std::string>> lists = error_lists(f.t);
+    ASSERT_EQ(lists.size(), 3u) << f.t.log();
+    ASSERT_EQ(lists[0].size(), 1u);
+    EXPECT_EQ(lists[0][0].rfind(secret + " \u2014 ", 0), 0u) << lists[0][0];
+    EXPECT_NE(lists[0][0].find("ermission denied"), std::string::npos) << lists[0][0];
+    // The delete's list does not carry the copy's failure along, nor the other way round.
+    ASSERT_EQ(lists[1].size(), 1u);
+    EXPECT_TRUE(any_contains(lists[1], tree + "/locked")) << lists[1][0];
+    ASSERT_EQ(lists[2].size(), 1u);
+    EXPECT_TRUE(any_contains(lists[2], secret)) << lists[2][0];
+    EXPECT_FALSE(any_contains(lists[2], "locked"));
+    EXPECT_EQ(f.t.lines_with("dialog opened: Errors").size(), 3u);
+    EXPECT_EQ(f.t.lines_with("dialog closed: Errors").size(), 3u);
+
+    std::vector<std::string> results = f.t.lines_with("result: ");
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_EQ(results[0], "result: Copied \u00b7 1 files, 5 bytes, 1 failed");
+    EXPECT_EQ(results[1].rfind("result: Deleted \u00b7 ", 0), 0u) << results[1];
+    EXPECT_NE(results[1].find(", 1 failed"), std::string::npos) << results[1];
+    EXPECT_EQ(results[2], "result: Copied \u00b7 0 files, 0 bytes, 1 failed");
 }
