@@ -2,9 +2,11 @@
 // deletes to the trash and for good, duplicates and links, and a transfer held by a read that hangs.
 #include "fs_mounts.h"
 #include "harness.h"
+#include "ui/theme.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <signal.h>
 #include <sys/stat.h>
@@ -206,29 +208,98 @@ TEST(DuplicatesAndLinks, CloneBesideAndLinksOnTheOtherSide) {
               1u);
 }
 
-TEST(HeldTransfer, PanelShowsWorkEscapeCancelsAndTheMovedSourceStays) {
+// Holds reads of held.bin until the copy is cancelled, and the removal of doomed* until `release` exists.
+void hold_work(Fixture& f, const std::string& release) {
+    testsupport::write_file(f.src + "/held.bin", std::string(256 * 1024, 'h'));
+    f.t.set_env("LD_PRELOAD", TAVRIN_BUILD_DIR "/shims/engine_block_read.so");
+    f.t.set_env("TAVRIN_BLOCK_PATH", "held.bin");
+    f.t.set_env("TAVRIN_BLOCK_UNLINK_PATH", "doomed");
+    f.t.set_env("TAVRIN_BLOCK_UNLINK_RELEASE", release);
+}
+
+double seconds_now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+TEST(HeldTransfer, PanelShowsWorkInThePaletteEscapeCancelsAndTheMovedSourceStays) {
     // A move across file systems copies first; the read of the held file hangs until the cancel.
     testsupport::ScopedMount tmp = testsupport::ScopedMount::tmpfs("8m");
     if (!tmp.ok()) GTEST_SKIP() << tmp.skip_reason();
     Fixture f;
-    testsupport::write_file(f.src + "/held.bin", std::string(256 * 1024, 'h'));
-    f.t.set_env("LD_PRELOAD", TAVRIN_BUILD_DIR "/shims/engine_block_read.so");
-    f.t.set_env("TAVRIN_BLOCK_PATH", "held.bin");
+    hold_work(f, f.t.home() + "/release");
     ASSERT_TRUE(f.t.start({"--left=" + f.src, "--right=" + tmp.path(), "--active=left",
                            "--action=cursor:held.bin;MoveToOther"}));
     ASSERT_TRUE(f.t.wait_log("transfer start", 10));
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
-    const std::string shot = f.t.screenshot(f.t.home() + "/running.png");
+    const Palette p = Palette::light();
+    const int w = f.t.geometry().width, y = 30 + 64; // the panel's top: under the menu bar and header
+    ASSERT_GT(w, 600);
+    // The track is empty while nothing has been read; wait until the scan is over and the panel drawn.
+    std::string shot;
+    for (double end = seconds_now() + 20; seconds_now() < end;) {
+        shot = f.t.screenshot(f.t.home() + "/running.png");
+        if (!shot.empty() && e2e::pixel_at(shot, w / 2 - 100, y + 19) == p.progress_track) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
     ASSERT_FALSE(shot.empty());
-    // The band under the header (menu 30 + header 64) is the panel's bar colour, not the pane's.
-    const std::string bar = e2e::pixel_at(shot, 400, 30 + 64 + 70);
-    const std::string pane_px = e2e::pixel_at(shot, 400, 30 + 64 + 76 + 200);
-    EXPECT_NE(bar, pane_px);
+    EXPECT_EQ(e2e::pixel_at(shot, w / 2 - 100, y + 19), p.progress_track);
+    EXPECT_EQ(e2e::pixel_at(shot, w / 2, y), p.divider);
+    EXPECT_EQ(e2e::pixel_at(shot, w / 2, y + 70), p.bar);
+    EXPECT_TRUE(e2e::has_colour(shot, w - 80, y + 10, 70, 18, p.danger)) << "the cancel button's label";
+    EXPECT_TRUE(e2e::has_colour(shot, 10, y + 32, 110, 16, p.text)) << "files done / total";
+    EXPECT_TRUE(e2e::has_colour(shot, w - 110, y + 33, 100, 14, p.dim)) << "the worker threads";
+    EXPECT_TRUE(e2e::has_colour(shot, 10, y + 50, 50, 14, p.secondary)) << "\"Moving: \"";
+    EXPECT_TRUE(e2e::has_colour(shot, 60, y + 50, 400, 14, p.text)) << "the current file";
+
     f.t.press("Escape");
     ASSERT_TRUE(f.t.wait_log("result: ", 10)) << f.t.log();
-    EXPECT_EQ(f.t.lines_with("result: Moved \u00b7 0 files").size(), 1u);
-    EXPECT_EQ(f.t.lines_with("cancelled").size() >= 1, true);
+    const double ended = seconds_now();
+    const std::string held = f.t.screenshot(f.t.home() + "/held.png");
+    ASSERT_FALSE(held.empty());
+    // Still the full height, now the cancelled result: the warning bar at the left, the title in its colour.
+    EXPECT_EQ(e2e::pixel_at(held, 2, y + 70), p.warn);
+    EXPECT_TRUE(e2e::has_colour(held, 28, y + 30, 100, 16, p.warn)) << "\"Cancelled\"";
+    EXPECT_NE(e2e::pixel_at(held, w / 2, y + 70), p.pane);
+    std::this_thread::sleep_for(std::chrono::duration<double>(std::max(0.0, ended + 3.2 - seconds_now())));
+    const std::string later = f.t.screenshot(f.t.home() + "/later.png");
+    ASSERT_FALSE(later.empty());
+    EXPECT_EQ(e2e::pixel_at(later, 2, y + 17), p.warn) << "the result line stays";
+    EXPECT_NE(e2e::pixel_at(later, 2, y + 70), p.warn) << "the panel collapsed after the hold";
+
+    EXPECT_EQ(f.t.lines_with("result: Moved \u00b7 0 files, 0 bytes, 0 failed, cancelled").size(), 1u);
     EXPECT_EQ(testsupport::read_file(f.src + "/held.bin").size(), 256u * 1024);
+    EXPECT_FALSE(testsupport::exists(tmp.sub("held.bin")));
+}
+
+TEST(HeldTransfer, OneTransferAtATimeBesideADeleteAndOnlyEscapeReachesThePanes) {
+    Fixture f;
+    const std::string release = f.t.home() + "/release";
+    hold_work(f, release);
+    testsupport::write_file(f.src + "/cur.txt", "cursor");
+    testsupport::make_dir(f.src + "/doomed");
+    testsupport::write_file(f.src + "/doomed/doomed-file", "d");
+    // Sorted: doomed/, a.txt, cur.txt, held.bin, photo.jpg. The keys would take the cursor from cur.txt
+    // to photo.jpg; the final F5 copies whatever is under it.
+    ASSERT_TRUE(f.t.start(
+        {"--left=" + f.src, "--right=" + f.dst, "--active=left",
+         "--action=select:doomed;&DeletePermanent;&SelectNone;&cursor:a.txt;CopyToOther;SelectNone;"
+         "select:held.bin;cursor:cur.txt;&CopyToOther;&wait:300;&CopyToOther;&wait:300;&OverlayCancel;"
+         "&key:Up;&key:Home;&key:Down;&key:End;key:Escape;SelectNone;key:F5"}));
+    // The copy runs and ends while the delete is held.
+    ASSERT_TRUE(f.t.wait_log("result: Copied", 30)) << f.t.log();
+    EXPECT_TRUE(f.t.lines_with("result: Deleted").empty());
+    EXPECT_TRUE(testsupport::exists(f.src + "/doomed"));
+    testsupport::write_file(release, "");
+    ASSERT_TRUE(f.t.wait_log("selftest: done", 60)) << f.t.log();
+
+    EXPECT_EQ(testsupport::read_file(f.dst + "/a.txt"), "alpha");
+    EXPECT_FALSE(testsupport::exists(f.src + "/doomed"));
+    EXPECT_EQ(f.t.lines_with("[Still busy]").size(), 1u);
+    // a.txt, the held file, and the cursor's file at the end: the busy refusal started nothing.
+    EXPECT_EQ(f.t.lines_with("transfer start").size(), 3u);
+    EXPECT_EQ(f.t.lines_with("result: Copied \u00b7 0 files, 0 bytes, 0 failed, cancelled").size(), 1u);
+    EXPECT_FALSE(testsupport::exists(f.dst + "/held.bin"));
+    EXPECT_EQ(testsupport::read_file(f.dst + "/cur.txt"), "cursor") << f.t.log();
+    EXPECT_FALSE(testsupport::exists(f.dst + "/photo.jpg"));
 }
 
 TEST(Failures, AsAnUnprivilegedUserEachErrorListShowsOnlyItsOwnJob) {
