@@ -270,6 +270,40 @@ TEST(HeldTransfer, PanelShowsWorkInThePaletteEscapeCancelsAndTheMovedSourceStays
     EXPECT_FALSE(testsupport::exists(tmp.sub("held.bin")));
 }
 
+TEST(HeldTransfer, ACancelledMoveKeepsEverySourceItHasNotFinished) {
+    testsupport::ScopedMount tmp = testsupport::ScopedMount::tmpfs("8m");
+    if (!tmp.ok()) GTEST_SKIP() << tmp.skip_reason();
+    Fixture f;
+    hold_work(f, f.t.home() + "/release");
+    const std::string bundle = f.src + "/bundle";
+    testsupport::make_dir(bundle);
+    const std::vector<std::string> small = {"/a.txt", "/photo.jpg", "/bundle/one", "/bundle/two"};
+    for (const std::string& name : small)
+        if (name.rfind("/bundle/", 0) == 0) testsupport::write_file(f.src + name, "content of " + name);
+    testsupport::write_file(bundle + "/held.bin", std::string(64 * 1024, 'h'));
+    ASSERT_TRUE(f.t.start({"--left=" + f.src, "--right=" + tmp.path(), "--active=left",
+                           "--action=select:a.txt;select:photo.jpg;select:bundle;&MoveToOther"}));
+    ASSERT_TRUE(f.t.wait_log("transfer start", 10));
+    // Some files get through before the held one stops the move; then it is cancelled.
+    ASSERT_TRUE(f.t.wait_log("copied " + f.src, 30)) << f.t.log();
+    f.t.press("Escape");
+    ASSERT_TRUE(f.t.wait_log("result: Moved", 10)) << f.t.log();
+    // The unfinished file and the folder that holds it stay whole where they were.
+    EXPECT_EQ(testsupport::read_file(bundle + "/held.bin"), std::string(64 * 1024, 'h'));
+    EXPECT_FALSE(testsupport::exists(tmp.sub("bundle/held.bin")));
+    // Every other file is in exactly one place, whole: moved, or not touched yet.
+    for (const std::string& name : small) {
+        const bool at_source = testsupport::exists(f.src + name), at_target = testsupport::exists(tmp.path() + name);
+        EXPECT_NE(at_source, at_target) << name;
+        const std::string where = at_source ? f.src + name : tmp.path() + name;
+        const std::string want = name.rfind("/bundle/", 0) == 0 ? "content of " + name
+                                 : name == "/a.txt"             ? "alpha"
+                                                                : "jpeg";
+        EXPECT_EQ(testsupport::read_file(where), want) << name;
+    }
+    EXPECT_EQ(f.t.lines_with("cancelled").size() >= 1, true);
+}
+
 TEST(HeldTransfer, OneTransferAtATimeBesideADeleteAndOnlyEscapeReachesThePanes) {
     Fixture f;
     const std::string release = f.t.home() + "/release";
