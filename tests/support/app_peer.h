@@ -48,6 +48,7 @@ public:
     void draw_overlay_panel(double& w, double& h) { m_app.overlay_panel_size(w, h); }
 
     // Work and results.
+    void tick() { m_app.tick(); }
     double& progress_hold_until() { return m_app.m_progress_hold_until; }
     App::LastResult& result() { return m_app.m_result; }
     double& reload_flash_until() { return m_app.m_reload_flash_until; }
