@@ -145,6 +145,34 @@ TEST(Conflicts, ForAllRemainingAsksOnceAndAnAnswerOutsideTheDialogIsDropped) {
     EXPECT_EQ(f.t.lines_with("conflict answer skip dropped").size(), 1u);
 }
 
+TEST(Conflicts, ADoublePressAnswersOnlyTheQuestionShown) {
+    Fixture f;
+    for (const char* n : {"x1", "x2"}) {
+        testsupport::write_file(f.src + "/" + n, "new");
+        testsupport::write_file(f.dst + "/" + n, "old");
+    }
+    f.t.put_config("settings.json", "{\"thread_count\": 1}");
+    ASSERT_TRUE(f.run("select:x1;select:x2;CopyToOther"));
+    ASSERT_TRUE(f.t.wait_log("conflict: " + f.src + "/x1", 10));
+    ASSERT_TRUE(f.t.wait_log("dialog opened: Conflict", 10));
+    // Two presses of Skip as one: the second comes before the next question can have been drawn.
+    f.t.press("--delay 0 alt+k alt+k");
+    ASSERT_TRUE(f.t.wait_log("conflict: " + f.src + "/x2", 10)) << "the second question was never asked";
+    const int second = f.t.line_index("conflict: " + f.src + "/x2");
+    for (double waited = 0; f.t.line_index("dialog opened: Conflict", second) < 0 && waited < 10; waited += 0.05)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_GE(f.t.line_index("dialog opened: Conflict", second), 0);
+    f.t.press("alt+o");
+    ASSERT_TRUE(f.t.wait_log("result: Copied", 10)) << f.t.log();
+    EXPECT_EQ(testsupport::read_file(f.dst + "/x1"), "old");
+    EXPECT_EQ(testsupport::read_file(f.dst + "/x2"), "new");
+    std::vector<std::string> answers = f.t.lines_with("conflict answer: ");
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_EQ(answers[0], "conflict answer: skip for " + f.dst + "/x1");
+    EXPECT_EQ(answers[1], "conflict answer: overwrite for " + f.dst + "/x2");
+    EXPECT_TRUE(f.t.lines_with("dialog accel: Alt+K").size() == 1u) << f.t.log();
+}
+
 TEST(Conflicts, AQuestionWaitsWhileANameIsBeingTyped) {
     Fixture f;
     testsupport::write_file(f.dst + "/a.txt", "old");
