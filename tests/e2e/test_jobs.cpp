@@ -29,6 +29,15 @@ std::vector<std::vector<std::string>> error_lists(const Tavrin& t) {
     return lists;
 }
 
+// The run's result lines, each expected to begin with its text in `starts`.
+std::vector<std::string> expect_results(const Tavrin& t, const std::vector<std::string>& starts) {
+    std::vector<std::string> results = t.lines_with("result: ");
+    EXPECT_EQ(results.size(), starts.size()) << t.log();
+    for (size_t i = 0; i < results.size() && i < starts.size(); ++i)
+        EXPECT_EQ(results[i].rfind(starts[i], 0), 0u) << results[i];
+    return results;
+}
+
 bool any_contains(const std::vector<std::string>& lines, const std::string& needle) {
     for (const std::string& l : lines)
         if (l.find(needle) != std::string::npos) return true;
@@ -63,12 +72,9 @@ TEST(Transfers, F5CopiesReportsOnceAndReloadsAndF6Moves) {
     EXPECT_FALSE(testsupport::exists(f.src + "/photo.jpg"));
     EXPECT_EQ(f.t.lines_with("transfer start").size(), 2u);
     EXPECT_EQ(f.t.lines_with("transfer done").size(), 2u);
-    // A one-file copy ends long before the next tick; it still gets exactly one result line.
-    std::vector<std::string> results = f.t.lines_with("result: ");
-    ASSERT_EQ(results.size(), 2u);
-    EXPECT_EQ(results[0], "result: Copied \u00b7 1 files, 5 bytes, 0 failed");
-    // Within one file system the move is a rename, which still counts as an entry done.
-    EXPECT_EQ(results[1].rfind("result: Moved \u00b7 1 files", 0), 0u) << results[1];
+    // A one-file copy ends long before the next tick; it still gets exactly one result line. Within one
+    // file system the move is a rename, which still counts as an entry done.
+    expect_results(f.t, {"result: Copied \u00b7 1 files, 5 bytes, 0 failed", "result: Moved \u00b7 1 files"});
 }
 
 TEST(Transfers, MoveOfManyRenamedEntriesCountsThemAll) {
@@ -80,9 +86,7 @@ TEST(Transfers, MoveOfManyRenamedEntriesCountsThemAll) {
         EXPECT_TRUE(testsupport::exists(f.dst + "/m" + std::to_string(i)));
         EXPECT_FALSE(testsupport::exists(f.src + "/m" + std::to_string(i)));
     }
-    std::vector<std::string> results = f.t.lines_with("result: ");
-    ASSERT_EQ(results.size(), 1u);
-    EXPECT_EQ(results[0].rfind("result: Moved \u00b7 5 files", 0), 0u) << results[0];
+    expect_results(f.t, {"result: Moved \u00b7 5 files"});
 }
 
 TEST(Transfers, RefusedForTheSameFolderAndForAVanishedTarget) {
@@ -400,10 +404,9 @@ TEST(Failures, AsAnUnprivilegedUserEachErrorListShowsOnlyItsOwnJob) {
     EXPECT_EQ(f.t.lines_with("dialog opened: Errors").size(), 3u);
     EXPECT_EQ(f.t.lines_with("dialog closed: Errors").size(), 3u);
 
-    std::vector<std::string> results = f.t.lines_with("result: ");
+    std::vector<std::string> results =
+        expect_results(f.t, {"result: Copied \u00b7 1 files, 5 bytes, 1 failed", "result: Deleted \u00b7 ",
+                             "result: Copied \u00b7 0 files, 0 bytes, 1 failed"});
     ASSERT_EQ(results.size(), 3u);
-    EXPECT_EQ(results[0], "result: Copied \u00b7 1 files, 5 bytes, 1 failed");
-    EXPECT_EQ(results[1].rfind("result: Deleted \u00b7 ", 0), 0u) << results[1];
     EXPECT_NE(results[1].find(", 1 failed"), std::string::npos) << results[1];
-    EXPECT_EQ(results[2], "result: Copied \u00b7 0 files, 0 bytes, 1 failed");
 }
