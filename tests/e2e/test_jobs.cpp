@@ -217,7 +217,7 @@ TEST(Deletes, ToTrashPermanentlyWithoutConfirmationAndInUse) {
     EXPECT_TRUE(g.t.lines_with("dialog opened: ConfirmDelete").empty());
 }
 
-TEST(Deletes, TmpfsHasNoTrashAndAnUnreadableFolderIsListed) {
+TEST(Deletes, OnATmpfsTheMissingTrashIsListedAsTheFailure) {
     testsupport::ScopedMount tmp = testsupport::ScopedMount::tmpfs("8m");
     if (!tmp.ok()) GTEST_SKIP() << tmp.skip_reason();
     testsupport::write_file(tmp.sub("t.txt"), "t");
