@@ -316,9 +316,11 @@ TEST(HeldTransfer, ACancelledMoveKeepsEverySourceItHasNotFinished) {
     hold_work(f, f.t.home() + "/release");
     const std::string bundle = f.src + "/bundle";
     testsupport::make_dir(bundle);
-    const std::vector<std::string> small = {"/a.txt", "/photo.jpg", "/bundle/one", "/bundle/two"};
-    for (const std::string& name : small)
-        if (name.rfind("/bundle/", 0) == 0) testsupport::write_file(f.src + name, "content of " + name);
+    testsupport::write_file(bundle + "/one", "one");
+    testsupport::write_file(bundle + "/two", "two");
+    // Each small file with its content; the fixture made a.txt and photo.jpg.
+    const std::vector<std::pair<std::string, std::string>> small = {
+        {"/a.txt", "alpha"}, {"/photo.jpg", "jpeg"}, {"/bundle/one", "one"}, {"/bundle/two", "two"}};
     testsupport::write_file(bundle + "/held.bin", std::string(64 * 1024, 'h'));
     ASSERT_TRUE(f.t.start({"--left=" + f.src, "--right=" + tmp.path(), "--active=left",
                            "--action=select:a.txt;select:photo.jpg;select:bundle;&MoveToOther"}));
@@ -331,14 +333,10 @@ TEST(HeldTransfer, ACancelledMoveKeepsEverySourceItHasNotFinished) {
     EXPECT_EQ(testsupport::read_file(bundle + "/held.bin"), std::string(64 * 1024, 'h'));
     EXPECT_FALSE(testsupport::exists(tmp.sub("bundle/held.bin")));
     // Every other file is in exactly one place, whole: moved, or not touched yet.
-    for (const std::string& name : small) {
+    for (const auto& [name, content] : small) {
         const bool at_source = testsupport::exists(f.src + name), at_target = testsupport::exists(tmp.path() + name);
         EXPECT_NE(at_source, at_target) << name;
-        const std::string where = at_source ? f.src + name : tmp.path() + name;
-        const std::string want = name.rfind("/bundle/", 0) == 0 ? "content of " + name
-                                 : name == "/a.txt"             ? "alpha"
-                                                                : "jpeg";
-        EXPECT_EQ(testsupport::read_file(where), want) << name;
+        EXPECT_EQ(testsupport::read_file((at_source ? f.src : tmp.path()) + name), content) << name;
     }
     EXPECT_EQ(f.t.lines_with("cancelled").size() >= 1, true);
 }
