@@ -365,6 +365,8 @@ TEST(HeldTransfer, OneTransferAtATimeBesideADeleteAndOnlyEscapeReachesThePanes) 
     EXPECT_EQ(testsupport::read_file(f.dst + "/a.txt"), "alpha");
     EXPECT_FALSE(testsupport::exists(f.src + "/doomed"));
     EXPECT_EQ(f.t.lines_with("[Still busy]").size(), 1u);
+    // The steps written with "&" went on while the work ran; none sat out the self-test's time limit.
+    EXPECT_TRUE(f.t.lines_with("still busy after").empty());
     // a.txt, the held file, and the cursor's file at the end: the busy refusal started nothing.
     EXPECT_EQ(f.t.lines_with("transfer start").size(), 3u);
     EXPECT_EQ(f.t.lines_with("result: Copied \u00b7 0 files, 0 bytes, 0 failed, cancelled").size(), 1u);
