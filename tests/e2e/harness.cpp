@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -271,7 +272,6 @@ std::string pixel_at(const std::string& png, int x, int y) {
     if (out.size() < 6) return "";
     return "#" + out.substr(0, 6);
 }
-
 
 bool has_colour(const std::string& png, int x, int y, int w, int h, const std::string& colour) {
     // One line per pixel: "x,y: (r,g,b)  #RRGGBB  name".
