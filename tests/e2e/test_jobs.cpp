@@ -282,6 +282,8 @@ TEST(HeldTransfer, PanelShowsWorkInThePaletteEscapeCancelsAndTheMovedSourceStays
     EXPECT_TRUE(e2e::has_colour(shot, w - 110, y + 33, 100, 14, p.dim)) << "the worker threads";
     EXPECT_TRUE(e2e::has_colour(shot, 10, y + 50, 50, 14, p.secondary)) << "\"Moving: \"";
     EXPECT_TRUE(e2e::has_colour(shot, 60, y + 50, 400, 14, p.text)) << "the current file";
+    // The header's right end shows the running copy: its percentage in the bright fill colour.
+    EXPECT_TRUE(e2e::has_colour(shot, w - 200, 30 + 28, 190, 26, p.progress_fill_2)) << "the header's \"0 %\"";
 
     f.t.press("Escape");
     ASSERT_TRUE(f.t.wait_log("result: ", 10)) << f.t.log();
@@ -298,6 +300,8 @@ TEST(HeldTransfer, PanelShowsWorkInThePaletteEscapeCancelsAndTheMovedSourceStays
         std::cerr << "screenshot too late to see the held panel at full height\n";
     }
     EXPECT_TRUE(e2e::has_colour(held, 28, y + 8, 100, 40, p.warn)) << "\"Cancelled\"";
+    // The header no longer reports running work.
+    EXPECT_FALSE(e2e::has_colour(held, w - 200, 30 + 28, 190, 26, p.progress_fill_2));
     std::this_thread::sleep_for(std::chrono::duration<double>(std::max(0.0, ended + 3.2 - seconds_now())));
     const std::string later = f.t.screenshot(f.t.home() + "/later.png");
     ASSERT_FALSE(later.empty());
