@@ -8,6 +8,7 @@
 // Usage: bench_frame [entries, default 100000] [frames, default 60]
 
 #include "../tests/support/app_peer.h"
+#include "bench_util.h"
 #include "ui/app.h"
 #include "base/i18n.h"
 #include "ui/pane.h"
@@ -28,35 +29,10 @@
 
 namespace {
 
-double now_ms() {
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
-
-// CPU time of this thread: on a shared, busy machine it shows what a frame costs without the waits for a
-// core.
-double cpu_ms() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
-}
-
 double percentile(std::vector<double> v, double q) {
     std::sort(v.begin(), v.end());
     size_t i = std::min(v.size() - 1, size_t(q * double(v.size() - 1) + 0.5));
     return v[i];
-}
-
-std::string make_temp_dir() {
-    const char* base = getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/bench-frame.XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) {
-        perror("mkdtemp");
-        exit(1);
-    }
-    return buf.data();
 }
 
 const char* const kExtensions[] = {".txt", ".jpg", ".tar.gz", ".sh", ".pdf", "", ".c", ".zip"};
@@ -98,21 +74,16 @@ void remove_folder(const std::string& dir, int count) {
 } // namespace
 
 int main(int argc, char** argv) {
-    int entries = argc > 1 ? atoi(argv[1]) : 100000;
-    int frames = argc > 2 ? atoi(argv[2]) : 60;
-    if (entries < 1 || frames < 1) {
-        fprintf(stderr, "usage: bench_frame [entries] [frames]\n");
-        return 2;
-    }
+    const auto [entries, frames] = bench::counts_from_args(argc, argv, 100000, 60, "bench_frame [entries] [frames]");
     I18n::instance().set_language("en");
     Settings& settings = SettingsStore::instance().mutable_get();
     for (int id = 0; id < 7; ++id)
         set_column_enabled(settings, ColumnId(id), true);
 
-    std::string dir = make_temp_dir();
-    double t0 = now_ms();
+    std::string dir = bench::make_temp_dir("bench-frame");
+    double t0 = bench::now_ms();
     fill_folder(dir, entries);
-    printf("made %d entries in %.0f ms\n", entries, now_ms() - t0);
+    printf("made %d entries in %.0f ms\n", entries, bench::now_ms() - t0);
 
     {
         App app;
@@ -133,11 +104,11 @@ int main(int argc, char** argv) {
             times.reserve(size_t(frames));
             cpu.reserve(size_t(frames));
             for (int i = 0; i < frames; ++i) {
-                double start = now_ms(), cpu_start = cpu_ms();
+                double start = bench::now_ms(), cpu_start = bench::thread_cpu_ms();
                 app.draw_all(cr, 1920, 1080);
                 cairo_surface_flush(surface);
-                times.push_back(now_ms() - start);
-                cpu.push_back(cpu_ms() - cpu_start);
+                times.push_back(bench::now_ms() - start);
+                cpu.push_back(bench::thread_cpu_ms() - cpu_start);
             }
             printf(
                 "frame 1920x1080, %d entries per pane, 7 columns%s: median %.2f ms, p90 %.2f ms, min %.2f ms "

@@ -20,13 +20,6 @@
 
 namespace {
 
-// CPU time of this thread: on a shared machine it shows the cost without the waits for a core.
-double cpu_ms() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
-}
-
 std::string entry_name(int i) {
     static const char* const kExtensions[] = {".txt", ".jpg", ".tar.gz", ".sh", ".pdf", "", ".c", ".zip"};
     return "entry-" + std::to_string(i) + kExtensions[i % 8];
@@ -51,12 +44,7 @@ void fill_folder(const std::string& dir, int count) {
 } // namespace
 
 int main(int argc, char** argv) {
-    int entries = argc > 1 ? atoi(argv[1]) : 100000;
-    int presses = argc > 2 ? atoi(argv[2]) : 200;
-    if (entries < 1 || presses < 1) {
-        fprintf(stderr, "usage: bench_key [entries] [presses]\n");
-        return 2;
-    }
+    const auto [entries, presses] = bench::counts_from_args(argc, argv, 100000, 200, "bench_key [entries] [presses]");
     I18n::instance().set_language("en");
     std::string dir = bench::make_temp_dir("bench-key");
     fill_folder(dir, entries);
@@ -71,13 +59,13 @@ int main(int argc, char** argv) {
         std::vector<double> times, key_times, cpu;
         for (int i = 0; i < presses; ++i) {
             const char* step = (i / 60) % 2 ? "key:Up" : "key:Down";
-            double start = bench::now_ms(), cpu_start = cpu_ms();
+            double start = bench::now_ms(), cpu_start = bench::thread_cpu_ms();
             app.run_self_test_step(step);
             key_times.push_back(bench::now_ms() - start);
             app.draw_all(cr, 1920, 1080);
             cairo_surface_flush(surface);
             times.push_back(bench::now_ms() - start);
-            cpu.push_back(cpu_ms() - cpu_start);
+            cpu.push_back(bench::thread_cpu_ms() - cpu_start);
         }
         std::vector<double> sorted = times;
         std::sort(sorted.begin(), sorted.end());

@@ -11,7 +11,9 @@
 #include <random>
 #include <string>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace bench {
@@ -20,6 +22,26 @@ namespace bench {
 inline double now_ms() {
     using namespace std::chrono;
     return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+// CPU time of the calling thread in milliseconds: on a shared, busy machine it shows what the work costs
+// without the waits for a core.
+inline double thread_cpu_ms() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+// The two counts a benchmark takes as "[first] [second]", with their defaults; a count below 1 ends the
+// program with `usage`.
+inline std::pair<int, int> counts_from_args(int argc, char** argv, int first, int second, const char* usage) {
+    const int a = argc > 1 ? atoi(argv[1]) : first;
+    const int b = argc > 2 ? atoi(argv[2]) : second;
+    if (a < 1 || b < 1) {
+        fprintf(stderr, "usage: %s\n", usage);
+        exit(2);
+    }
+    return {a, b};
 }
 
 // Median of the runs; the middle two averaged for an even count. Machines are shared and noisy, so a

@@ -1,6 +1,8 @@
 // The dialog frame, its buttons and log lines, and the faults around dialogs and command targets, on an
 // App without a window; frames are drawn off-screen with the window's own draw_all.
 #include "app_peer.h"
+#include "child.h"
+#include "config_home.h"
 #include "base/logger.h"
 #include "config/settings.h"
 #include "temp_dir.h"
@@ -9,7 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <sys/stat.h>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -18,19 +23,8 @@ using testsupport::TempDir;
 
 namespace {
 
-class ConfigHome : public ::testing::Environment {
-public:
-    void SetUp() override {
-        setenv("HOME", m_dir.path().c_str(), 1);
-        setenv("XDG_CONFIG_HOME", m_dir.sub("config").c_str(), 1);
-        SettingsStore::instance().load();
-    }
-
-private:
-    TempDir m_dir{"app-dialogs-home"};
-};
-
-[[maybe_unused]] ::testing::Environment* const g_home = ::testing::AddGlobalTestEnvironment(new ConfigHome);
+[[maybe_unused]] ::testing::Environment* const g_home =
+    ::testing::AddGlobalTestEnvironment(new testsupport::ConfigHome("app-dialogs-home"));
 
 class Dialogs : public ::testing::Test {
 protected:
@@ -235,4 +229,49 @@ TEST_F(Dialogs, EveryActionOnEmptyPanesWithAndWithoutADialogLogsAndNeverCrashes)
             peer.path_edit() = -1;
         }
     }
+}
+
+namespace {
+
+// Ticks as the window's timer does until `done` holds or `seconds` have passed.
+template <typename Done> bool tick_until(AppTestPeer& peer, Done done, double seconds = 20) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        peer.tick();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+} // namespace
+
+TEST_F(Dialogs, ACopyStoppedUnderItsConflictDialogStillOpensTheErrorList) {
+    // Files must be unreadable, so the copy runs as nobody; the folders are opened up for that user.
+    testsupport::write_file(dir.sub("0locked"), "x");
+    ASSERT_EQ(chmod(dir.sub("0locked").c_str(), 0600), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(other.path().c_str(), 0777), 0);
+    testsupport::write_file(other.sub("a.txt"), "old");
+    left().navigate_to(dir.path(), true);
+    peer.pane(true).navigate_to(other.path(), true);
+    std::string failures = testsupport::in_child([&] {
+        testsupport::Checks checks;
+        if (!testsupport::drop_to_nobody()) return std::string("cannot become nobody");
+        copy_engine::Engine& engine = copy_engine::instance();
+        // The unreadable file fails first; the worker then waits on the question about a.txt.
+        run("select:0locked;select:a.txt;CopyToOther");
+        checks.expect(tick_until(peer, [&] { return app.overlay() == App::Overlay::Conflict; }),
+                      "the conflict dialog opens");
+        checks.equal(engine.snapshot().failures_total, size_t(1), "one failure before the question");
+        // Stopped from elsewhere than the dialog: the question is gone, the dialog with it.
+        engine.cancel();
+        checks.expect(tick_until(peer, [&] { return !engine.is_running(); }), "the copy stops");
+        peer.tick();
+        checks.equal(app.overlay(), App::Overlay::Errors, "the error list opens at the end of the job");
+        checks.expect(peer.result().valid && peer.result().cancelled && peer.result().failures == 1,
+                      "the result line counts the failure of the cancelled copy");
+        return checks.failures;
+    });
+    EXPECT_EQ(failures, "");
 }

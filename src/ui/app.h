@@ -431,6 +431,9 @@ private:
     bool perform_job_command(Action action);
     void answer_conflict(copy_engine::ConflictAction answer);
     void open_error_list(ErrorSource source, const std::string& title);
+    // The lines of the error list for the job that opened it, and the number of failures it reports.
+    std::vector<std::string> error_list_lines(const copy_engine::Progress& copy, const BgTask::Status& task,
+                                              size_t& count) const;
     void make_links();
     void busy_message();
     void swap_panes();
@@ -482,6 +485,7 @@ private:
     double m_selftest_step_started = 0;
     double m_selftest_wait_until = 0;
     uint64_t m_selftest_frame_mark = 0;
+    bool m_selftest_no_wait = false; // the step began with "&": go on while work runs
     uint64_t m_frames_drawn = 0;
     // ---- end self-test ----
 };

@@ -79,19 +79,24 @@ void App::draw_overlay_conflict(double x, double y, double w, double h) {
                  false);
 }
 
+std::vector<std::string> App::error_list_lines(const copy_engine::Progress& copy, const BgTask::Status& task,
+                                               size_t& count) const {
+    // Only the job that opened the list: an older job's failures were its own list's business.
+    if (m_errors_source == ErrorSource::Task) {
+        count = task.failures.size();
+        return task.failures;
+    }
+    std::vector<std::string> lines;
+    for (const copy_engine::FailedItem& f : copy.failures)
+        lines.push_back(f.path + " \u2014 " + f.message);
+    count = copy.failures_total;
+    return lines;
+}
+
 void App::draw_overlay_errors(double x, double y, double w, double h) {
     Painter pt = painter();
-    // Only the job that opened the list: an older job's failures were its own list's business.
-    std::vector<std::string> lines;
     size_t count = 0;
-    if (m_errors_source == ErrorSource::Task) {
-        lines = m_frame_bg.failures;
-        count = m_frame_bg.failures.size();
-    } else {
-        for (const copy_engine::FailedItem& f : m_frame_copy.failures)
-            lines.push_back(f.path + " \u2014 " + f.message);
-        count = m_frame_copy.failures_total;
-    }
+    const std::vector<std::string> lines = error_list_lines(m_frame_copy, m_frame_bg, count);
     pt.text(trf("dlg.errors_count", int(count)), x + 20, y + 68,
             TextStyle(12.5, m_palette.danger).with_bold());
     const double bx = x + 16, by = y + 88, bw = w - 32, bh = h - 144;

@@ -89,6 +89,13 @@ void App::open_error_list(ErrorSource source, const std::string& title) {
     m_errors_source = source;
     m_list_scroll = 0;
     set_overlay(Overlay::Errors, title);
+    size_t count = 0;
+    const std::vector<std::string> lines =
+        error_list_lines(copy_engine::instance().snapshot(), BgTask::instance().snapshot(), count);
+    Log& log = Log::instance();
+    log.infof("error list: %zu failed", count);
+    for (const std::string& line : lines)
+        log.infof("  failed: %s", line.c_str());
 }
 
 void App::tick_transfer_ended() {

@@ -1,5 +1,6 @@
 // The self-test mode: a script given with --action= runs step by step from the main loop, as if a user
-// pressed the keys and chose the commands, and every step waits for the work it started.
+// pressed the keys and chose the commands, and every step waits for the work it started (a step written
+// with "&" in front does not).
 #include "ui/app.h"
 
 #include "base/logger.h"
@@ -119,7 +120,7 @@ void App::self_test_next() {
         if (now < m_selftest_wait_until) return;
         double waited = now - m_selftest_step_started;
         bool drawn = m_frames_drawn > m_selftest_frame_mark || waited >= kFrameGrace;
-        if (!(self_test_settled() && drawn)) {
+        if (!((m_selftest_no_wait || self_test_settled()) && drawn)) {
             if (waited < kSettleLimit) return;
             log.warnf("selftest:    still busy after %d ms \u2014 result unproven", int(waited * 1000));
         }
@@ -129,8 +130,11 @@ void App::self_test_next() {
         m_selftest_next = m_selftest_steps.size() + 1;
         return;
     }
-    const std::string& step = m_selftest_steps[m_selftest_next++];
+    std::string step = m_selftest_steps[m_selftest_next++];
     log.infof("selftest: -> %s", step.c_str());
+    // "&" in front: the script goes on while the work runs, as a user acts during a long copy.
+    m_selftest_no_wait = !step.empty() && step[0] == '&';
+    if (m_selftest_no_wait) step.erase(0, 1);
     m_selftest_frame_mark = m_frames_drawn;
     m_selftest_step_started = now_seconds();
     if (run_self_test_step(step)) {

@@ -1,7 +1,11 @@
 #include "harness.h"
 
+#include "child.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -57,10 +61,21 @@ Tavrin::Tavrin() : m_home("tavrin-e2e") {
 }
 
 Tavrin::~Tavrin() {
+    stop();
+}
+
+void Tavrin::stop() {
+    if (m_pid > 0 && signal(SIGTERM)) wait_exit(5);
     if (m_pid > 0) {
         kill(m_pid, SIGKILL);
         waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
     }
+}
+
+bool Tavrin::run_script(std::vector<std::string> args, const std::string& script, double timeout_s) {
+    args.push_back("--action=" + script);
+    return start(args) && wait_log("selftest: done", timeout_s);
 }
 
 void Tavrin::put_config(const std::string& name, const std::string& content) {
@@ -75,6 +90,10 @@ bool Tavrin::start(const std::vector<std::string>& args, double timeout_s) {
     XServer& x = XServer::instance();
     if (!x.ok()) {
         ADD_FAILURE() << "Xvfb could not be started";
+        return false;
+    }
+    if (m_as_nobody && testsupport::run("chown -R 65534:65534 " + shell_quote(m_home.path())) != 0) {
+        ADD_FAILURE() << "cannot hand " << m_home.path() << " to nobody";
         return false;
     }
     pid_t pid = fork();
@@ -96,6 +115,7 @@ bool Tavrin::start(const std::vector<std::string>& args, double timeout_s) {
             dup2(err, 1);
             dup2(err, 2);
         }
+        if (m_as_nobody && !testsupport::drop_to_nobody()) _exit(126);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(TAVRIN_BIN));
         for (const auto& a : args)
@@ -209,6 +229,23 @@ std::vector<std::string> Tavrin::log_lines() const {
     return lines;
 }
 
+std::vector<std::string> Tavrin::lines_with(const std::string& needle) const {
+    std::vector<std::string> out;
+    for (const std::string& l : log_lines()) {
+        if (l.find(needle) == std::string::npos) continue;
+        const size_t text = l.find("] ");
+        out.push_back(text == std::string::npos ? l : l.substr(text + 2));
+    }
+    return out;
+}
+
+int Tavrin::line_index(const std::string& needle, int from) const {
+    std::vector<std::string> lines = log_lines();
+    for (size_t i = size_t(std::max(from, 0)); i < lines.size(); ++i)
+        if (lines[i].find(needle) != std::string::npos) return int(i);
+    return -1;
+}
+
 bool Tavrin::wait_log(const std::string& needle, double timeout_s) const {
     double deadline = now() + timeout_s;
     do {
@@ -234,6 +271,23 @@ std::string pixel_at(const std::string& png, int x, int y) {
                                   "," + std::to_string(y) + "}]' info: 2>/dev/null"));
     if (out.size() < 6) return "";
     return "#" + out.substr(0, 6);
+}
+
+bool has_colour(const std::string& png, int x, int y, int w, int h, const std::string& colour) {
+    // One line per pixel: "x,y: (r,g,b)  #RRGGBB  name".
+    std::string out = testsupport::capture("convert " + shell_quote(png) + " -crop " + std::to_string(w) +
+                                           "x" + std::to_string(h) + "+" + std::to_string(x) + "+" +
+                                           std::to_string(y) + " +repage txt:- 2>/dev/null");
+    std::string want = colour;
+    for (char& c : want)
+        c = char(toupper(c));
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t hash = line.find('#');
+        if (hash != std::string::npos && line.compare(hash, 7, want) == 0) return true;
+    }
+    return false;
 }
 
 } // namespace e2e

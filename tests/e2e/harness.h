@@ -42,9 +42,16 @@ public:
     void put_config(const std::string& name, const std::string& content);
 
     void set_env(const std::string& name, const std::string& value);
+    // Runs the program as the user "nobody", so that file permissions apply (tests run as root). start()
+    // hands the home folder, and what the test put there so far, to that user.
+    void run_as_nobody() { m_as_nobody = true; }
 
     // Starts the program and waits (up to timeout_s) for its window; false when no window came.
     bool start(const std::vector<std::string>& args = {}, double timeout_s = 15);
+    // Starts with `args` and the self-test script, and waits until the script has run to its end.
+    bool run_script(std::vector<std::string> args, const std::string& script, double timeout_s = 60);
+    // Asks the program to end (SIGTERM) and waits for it; killed when it overstays. Also on destruction.
+    void stop();
     pid_t pid() const { return m_pid; }
     const std::string& window() const { return m_window; }
 
@@ -64,6 +71,10 @@ public:
 
     std::string log() const; // the whole log file
     std::vector<std::string> log_lines() const;
+    // The log lines that contain `needle`, without their time and thread prefix.
+    std::vector<std::string> lines_with(const std::string& needle) const;
+    // Index in log_lines() of the first line containing `needle` at or after `from`, or -1.
+    int line_index(const std::string& needle, int from = 0) const;
     // Waits until a log line contains `needle`; false on time-out.
     bool wait_log(const std::string& needle, double timeout_s = 5) const;
     std::string settings() const; // settings.json as written
@@ -77,9 +88,13 @@ private:
     pid_t m_pid = -1;
     std::string m_window;
     std::string m_stderr_path;
+    bool m_as_nobody = false;
 };
 
 // Pixel colour of a PNG at (x, y) as "#RRGGBB", read with ImageMagick; "" on failure.
 std::string pixel_at(const std::string& png, int x, int y);
+// Whether some pixel of the rectangle (x, y, w, h) of a PNG has exactly the colour "#RRGGBB": the inner
+// pixels of a glyph carry the text colour unblended.
+bool has_colour(const std::string& png, int x, int y, int w, int h, const std::string& colour);
 
 } // namespace e2e

@@ -2,10 +2,13 @@
 // deletes to the trash and for good, duplicates and links, and a transfer held by a read that hangs.
 #include "fs_mounts.h"
 #include "harness.h"
+#include "ui/theme.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <iostream>
 #include <signal.h>
 #include <sys/stat.h>
 #include <thread>
@@ -14,19 +17,32 @@ using e2e::Tavrin;
 
 namespace {
 
-std::vector<std::string> lines_with(const Tavrin& t, const std::string& needle) {
-    std::vector<std::string> out;
-    for (const auto& l : t.log_lines())
-        if (l.find(needle) != std::string::npos) out.push_back(l.substr(l.find("] ") + 2));
-    return out;
+// The lines each error list showed when it opened, in order: "error list: N failed" followed by one
+// "  failed: " line per entry.
+std::vector<std::vector<std::string>> error_lists(const Tavrin& t) {
+    std::vector<std::vector<std::string>> lists;
+    for (const std::string& l : t.log_lines()) {
+        if (l.find("error list: ") != std::string::npos)
+            lists.emplace_back();
+        else if (!lists.empty() && l.find("  failed: ") != std::string::npos)
+            lists.back().push_back(l.substr(l.find("  failed: ") + 10));
+    }
+    return lists;
 }
 
-// Index of the first log line containing `needle`, or -1.
-int line_index(const Tavrin& t, const std::string& needle) {
-    std::vector<std::string> lines = t.log_lines();
-    for (size_t i = 0; i < lines.size(); ++i)
-        if (lines[i].find(needle) != std::string::npos) return int(i);
-    return -1;
+// The run's result lines, each expected to begin with its text in `starts`.
+std::vector<std::string> expect_results(const Tavrin& t, const std::vector<std::string>& starts) {
+    std::vector<std::string> results = t.lines_with("result: ");
+    EXPECT_EQ(results.size(), starts.size()) << t.log();
+    for (size_t i = 0; i < results.size() && i < starts.size(); ++i)
+        EXPECT_EQ(results[i].rfind(starts[i], 0), 0u) << results[i];
+    return results;
+}
+
+bool any_contains(const std::vector<std::string>& lines, const std::string& needle) {
+    for (const std::string& l : lines)
+        if (l.find(needle) != std::string::npos) return true;
+    return false;
 }
 
 // Two folders, one per pane: "src" on the left with a few files, "dst" on the right.
@@ -40,16 +56,9 @@ struct Fixture {
         testsupport::write_file(src + "/photo.jpg", "jpeg");
     }
     bool run(const std::string& script, const std::string& left = "", const std::string& right = "") {
-        if (!t.start({"--left=" + (left.empty() ? src : left), "--right=" + (right.empty() ? dst : right),
-                      "--active=left", "--action=" + script}))
-            return false;
-        return t.wait_log("selftest: done", 60);
-    }
-    ~Fixture() {
-        if (t.running()) {
-            t.signal(SIGTERM);
-            t.wait_exit(5);
-        }
+        return t.run_script({"--left=" + (left.empty() ? src : left),
+                             "--right=" + (right.empty() ? dst : right), "--active=left"},
+                            script);
     }
 };
 
@@ -62,14 +71,11 @@ TEST(Transfers, F5CopiesReportsOnceAndReloadsAndF6Moves) {
     EXPECT_TRUE(testsupport::exists(f.src + "/a.txt"));
     EXPECT_EQ(testsupport::read_file(f.dst + "/photo.jpg"), "jpeg");
     EXPECT_FALSE(testsupport::exists(f.src + "/photo.jpg"));
-    EXPECT_EQ(lines_with(f.t, "transfer start").size(), 2u);
-    EXPECT_EQ(lines_with(f.t, "transfer done").size(), 2u);
-    // A one-file copy ends long before the next tick; it still gets exactly one result line.
-    std::vector<std::string> results = lines_with(f.t, "result: ");
-    ASSERT_EQ(results.size(), 2u);
-    EXPECT_EQ(results[0], "result: Copied \u00b7 1 files, 5 bytes, 0 failed");
-    // Within one file system the move is a rename, which still counts as an entry done.
-    EXPECT_EQ(results[1].rfind("result: Moved \u00b7 1 files", 0), 0u) << results[1];
+    EXPECT_EQ(f.t.lines_with("transfer start").size(), 2u);
+    EXPECT_EQ(f.t.lines_with("transfer done").size(), 2u);
+    // A one-file copy ends long before the next tick; it still gets exactly one result line. Within one
+    // file system the move is a rename, which still counts as an entry done.
+    expect_results(f.t, {"result: Copied \u00b7 1 files, 5 bytes, 0 failed", "result: Moved \u00b7 1 files"});
 }
 
 TEST(Transfers, MoveOfManyRenamedEntriesCountsThemAll) {
@@ -81,9 +87,7 @@ TEST(Transfers, MoveOfManyRenamedEntriesCountsThemAll) {
         EXPECT_TRUE(testsupport::exists(f.dst + "/m" + std::to_string(i)));
         EXPECT_FALSE(testsupport::exists(f.src + "/m" + std::to_string(i)));
     }
-    std::vector<std::string> results = lines_with(f.t, "result: ");
-    ASSERT_EQ(results.size(), 1u);
-    EXPECT_EQ(results[0].rfind("result: Moved \u00b7 5 files", 0), 0u) << results[0];
+    expect_results(f.t, {"result: Moved \u00b7 5 files"});
 }
 
 TEST(Transfers, RefusedForTheSameFolderAndForAVanishedTarget) {
@@ -97,13 +101,13 @@ TEST(Transfers, RefusedForTheSameFolderAndForAVanishedTarget) {
     ASSERT_TRUE(f.t.wait_log("selftest: done", 30));
     // The engine would have made the vanished folder again.
     EXPECT_FALSE(testsupport::exists(gone));
-    EXPECT_EQ(lines_with(f.t, "transfer refused: target " + gone).size(), 1u);
-    EXPECT_TRUE(lines_with(f.t, "transfer start").empty());
+    EXPECT_EQ(f.t.lines_with("transfer refused: target " + gone).size(), 1u);
+    EXPECT_TRUE(f.t.lines_with("transfer start").empty());
 
     Fixture g;
     ASSERT_TRUE(g.run("cursor:a.txt;CopyToOther", g.src, g.src));
-    EXPECT_EQ(lines_with(g.t, "[Same folder]").size(), 1u);
-    EXPECT_TRUE(lines_with(g.t, "transfer start").empty());
+    EXPECT_EQ(g.t.lines_with("[Same folder]").size(), 1u);
+    EXPECT_TRUE(g.t.lines_with("transfer start").empty());
 }
 
 TEST(Conflicts, EachAnswerByItsLetterAndByItsAction) {
@@ -117,7 +121,7 @@ TEST(Conflicts, EachAnswerByItsLetterAndByItsAction) {
     EXPECT_EQ(testsupport::read_file(f.dst + "/a.1.txt"), "alpha");
     // Rename the old one: the old file moves aside and the incoming one takes the name.
     EXPECT_EQ(testsupport::read_file(f.dst + "/a.txt"), "alpha");
-    std::vector<std::string> answers = lines_with(f.t, "conflict answer: ");
+    std::vector<std::string> answers = f.t.lines_with("conflict answer: ");
     ASSERT_EQ(answers.size(), 5u);
     EXPECT_EQ(answers[0].rfind("conflict answer: rename_new", 0), 0u);
     EXPECT_EQ(answers[1].rfind("conflict answer: rename_existing", 0), 0u);
@@ -125,10 +129,10 @@ TEST(Conflicts, EachAnswerByItsLetterAndByItsAction) {
     EXPECT_EQ(answers[3].rfind("conflict answer: overwrite", 0), 0u);
     EXPECT_EQ(answers[4].rfind("conflict answer: cancel", 0), 0u);
     // Return answers nothing; each question opened the dialog once, with all six answers offered.
-    EXPECT_EQ(lines_with(f.t, "dialog opened: Conflict").size(), 5u);
-    EXPECT_EQ(lines_with(f.t, "option Overlay#ConflictOverwriteIfNewer").size(), 5u);
-    EXPECT_EQ(lines_with(f.t, "option Overlay#ConflictToggleAll").size(), 5u);
-    EXPECT_EQ(lines_with(f.t, "result: Copied").size(), 5u);
+    EXPECT_EQ(f.t.lines_with("dialog opened: Conflict").size(), 5u);
+    EXPECT_EQ(f.t.lines_with("option Overlay#ConflictOverwriteIfNewer").size(), 5u);
+    EXPECT_EQ(f.t.lines_with("option Overlay#ConflictToggleAll").size(), 5u);
+    EXPECT_EQ(f.t.lines_with("result: Copied").size(), 5u);
 }
 
 TEST(Conflicts, ForAllRemainingAsksOnceAndAnAnswerOutsideTheDialogIsDropped) {
@@ -141,9 +145,37 @@ TEST(Conflicts, ForAllRemainingAsksOnceAndAnAnswerOutsideTheDialogIsDropped) {
         f.run("ConflictSkip;select:x1;select:x2;select:x3;CopyToOther;ConflictToggleAll;ConflictOverwrite"));
     for (const char* n : {"x1", "x2", "x3"})
         EXPECT_EQ(testsupport::read_file(f.dst + "/" + n), "new");
-    EXPECT_EQ(lines_with(f.t, "dialog opened: Conflict").size(), 1u);
-    EXPECT_EQ(lines_with(f.t, "conflict answer: overwrite (all remaining)").size(), 1u);
-    EXPECT_EQ(lines_with(f.t, "conflict answer skip dropped").size(), 1u);
+    EXPECT_EQ(f.t.lines_with("dialog opened: Conflict").size(), 1u);
+    EXPECT_EQ(f.t.lines_with("conflict answer: overwrite (all remaining)").size(), 1u);
+    EXPECT_EQ(f.t.lines_with("conflict answer skip dropped").size(), 1u);
+}
+
+TEST(Conflicts, ADoublePressAnswersOnlyTheQuestionShown) {
+    Fixture f;
+    for (const char* n : {"x1", "x2"}) {
+        testsupport::write_file(f.src + "/" + n, "new");
+        testsupport::write_file(f.dst + "/" + n, "old");
+    }
+    f.t.put_config("settings.json", "{\"thread_count\": 1}");
+    ASSERT_TRUE(f.run("select:x1;select:x2;CopyToOther"));
+    ASSERT_TRUE(f.t.wait_log("conflict: " + f.src + "/x1", 10));
+    ASSERT_TRUE(f.t.wait_log("dialog opened: Conflict", 10));
+    // Two presses of Skip as one: the second comes before the next question can have been drawn.
+    f.t.press("--delay 0 alt+k alt+k");
+    ASSERT_TRUE(f.t.wait_log("conflict: " + f.src + "/x2", 10)) << "the second question was never asked";
+    const int second = f.t.line_index("conflict: " + f.src + "/x2");
+    for (double waited = 0; f.t.line_index("dialog opened: Conflict", second) < 0 && waited < 10; waited += 0.05)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_GE(f.t.line_index("dialog opened: Conflict", second), 0);
+    f.t.press("alt+o");
+    ASSERT_TRUE(f.t.wait_log("result: Copied", 10)) << f.t.log();
+    EXPECT_EQ(testsupport::read_file(f.dst + "/x1"), "old");
+    EXPECT_EQ(testsupport::read_file(f.dst + "/x2"), "new");
+    std::vector<std::string> answers = f.t.lines_with("conflict answer: ");
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_EQ(answers[0], "conflict answer: skip for " + f.dst + "/x1");
+    EXPECT_EQ(answers[1], "conflict answer: overwrite for " + f.dst + "/x2");
+    EXPECT_TRUE(f.t.lines_with("dialog accel: Alt+K").size() == 1u) << f.t.log();
 }
 
 TEST(Conflicts, AQuestionWaitsWhileANameIsBeingTyped) {
@@ -152,8 +184,8 @@ TEST(Conflicts, AQuestionWaitsWhileANameIsBeingTyped) {
     ASSERT_TRUE(f.run("NewFolder;type:typed;cursor:a.txt;CopyToOther;wait:400;key:Return;wait:300;ConflictRenameNew"));
     EXPECT_TRUE(testsupport::exists(f.src + "/typed"));
     EXPECT_EQ(testsupport::read_file(f.dst + "/a.1.txt"), "alpha");
-    int closed = line_index(f.t, "dialog closed: NewFolder");
-    int opened = line_index(f.t, "conflict: " + f.src + "/a.txt");
+    int closed = f.t.line_index("dialog closed: NewFolder");
+    int opened = f.t.line_index("conflict: " + f.src + "/a.txt");
     ASSERT_GE(closed, 0);
     EXPECT_GT(opened, closed);
 }
@@ -173,28 +205,28 @@ TEST(Deletes, ToTrashPermanentlyWithoutConfirmationAndInUse) {
     EXPECT_FALSE(testsupport::exists(f.src + "/photo.jpg"));
     EXPECT_FALSE(testsupport::exists(trash + "/files/photo.jpg"));
     // The F5 pressed over the confirmation never reached the panes.
-    EXPECT_TRUE(lines_with(f.t, "transfer start").empty());
+    EXPECT_TRUE(f.t.lines_with("transfer start").empty());
     EXPECT_TRUE(testsupport::exists(f.src + "/shown"));
-    EXPECT_EQ(lines_with(f.t, "delete refused: " + f.src + "/shown").size(), 1u);
-    EXPECT_EQ(lines_with(f.t, "result: Deleted").size(), 2u);
+    EXPECT_EQ(f.t.lines_with("delete refused: " + f.src + "/shown").size(), 1u);
+    EXPECT_EQ(f.t.lines_with("result: Deleted").size(), 2u);
 
     Fixture g;
     g.t.put_config("settings.json", "{\"confirm_delete\": false, \"delete_to_trash\": false}");
     ASSERT_TRUE(g.run("select:a.txt;key:Delete"));
     EXPECT_FALSE(testsupport::exists(g.src + "/a.txt"));
-    EXPECT_TRUE(lines_with(g.t, "dialog opened: ConfirmDelete").empty());
+    EXPECT_TRUE(g.t.lines_with("dialog opened: ConfirmDelete").empty());
 }
 
-TEST(Deletes, TmpfsHasNoTrashAndAnUnreadableFolderIsListed) {
+TEST(Deletes, OnATmpfsTheMissingTrashIsListedAsTheFailure) {
     testsupport::ScopedMount tmp = testsupport::ScopedMount::tmpfs("8m");
     if (!tmp.ok()) GTEST_SKIP() << tmp.skip_reason();
     testsupport::write_file(tmp.sub("t.txt"), "t");
     Fixture f;
     ASSERT_TRUE(f.run("select:t.txt;DeleteToTrash", tmp.path(), f.dst));
     EXPECT_TRUE(testsupport::exists(tmp.sub("t.txt")));
-    EXPECT_EQ(lines_with(f.t, "This location has no trash").size() >= 1, true);
-    EXPECT_EQ(lines_with(f.t, "dialog opened: Errors").size(), 1u);
-    EXPECT_EQ(lines_with(f.t, "result: Deleted \u00b7 1 files, 0 bytes, 1 failed").size(), 1u);
+    EXPECT_EQ(f.t.lines_with("This location has no trash").size() >= 1, true);
+    EXPECT_EQ(f.t.lines_with("dialog opened: Errors").size(), 1u);
+    EXPECT_EQ(f.t.lines_with("result: Deleted \u00b7 1 files, 0 bytes, 1 failed").size(), 1u);
 }
 
 TEST(DuplicatesAndLinks, CloneBesideAndLinksOnTheOtherSide) {
@@ -203,33 +235,194 @@ TEST(DuplicatesAndLinks, CloneBesideAndLinksOnTheOtherSide) {
     EXPECT_EQ(testsupport::read_file(f.src + "/photo.1.jpg"), "jpeg");
     EXPECT_EQ(testsupport::capture("readlink " + f.dst + "/a.txt"), f.src + "/a.txt\n");
     EXPECT_EQ(testsupport::capture("readlink " + f.dst + "/photo.jpg"), f.src + "/photo.jpg\n");
-    EXPECT_EQ(lines_with(f.t, "result: Copied \u00b7 1 files").size(), 1u);
-    EXPECT_EQ(lines_with(f.t, "result: Create link on the other side \u00b7 2 files, 0 bytes, 0 failed [dst]")
+    EXPECT_EQ(f.t.lines_with("result: Copied \u00b7 1 files").size(), 1u);
+    EXPECT_EQ(f.t.lines_with("result: Create link on the other side \u00b7 2 files, 0 bytes, 0 failed [dst]")
                   .size(),
               1u);
 }
 
-TEST(HeldTransfer, PanelShowsWorkEscapeCancelsAndTheMovedSourceStays) {
+// Holds reads of held.bin until the copy is cancelled, and the removal of doomed* until `release` exists.
+void hold_work(Fixture& f, const std::string& release) {
+    testsupport::write_file(f.src + "/held.bin", std::string(256 * 1024, 'h'));
+    f.t.set_env("LD_PRELOAD", TAVRIN_BUILD_DIR "/shims/engine_block_read.so");
+    f.t.set_env("TAVRIN_BLOCK_PATH", "held.bin");
+    f.t.set_env("TAVRIN_BLOCK_UNLINK_PATH", "doomed");
+    f.t.set_env("TAVRIN_BLOCK_UNLINK_RELEASE", release);
+}
+
+double seconds_now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+TEST(HeldTransfer, PanelShowsWorkInThePaletteEscapeCancelsAndTheMovedSourceStays) {
     // A move across file systems copies first; the read of the held file hangs until the cancel.
     testsupport::ScopedMount tmp = testsupport::ScopedMount::tmpfs("8m");
     if (!tmp.ok()) GTEST_SKIP() << tmp.skip_reason();
     Fixture f;
-    testsupport::write_file(f.src + "/held.bin", std::string(256 * 1024, 'h'));
-    f.t.set_env("LD_PRELOAD", TAVRIN_BUILD_DIR "/shims/engine_block_read.so");
-    f.t.set_env("TAVRIN_BLOCK_PATH", "held.bin");
+    hold_work(f, f.t.home() + "/release");
     ASSERT_TRUE(f.t.start({"--left=" + f.src, "--right=" + tmp.path(), "--active=left",
                            "--action=cursor:held.bin;MoveToOther"}));
     ASSERT_TRUE(f.t.wait_log("transfer start", 10));
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
-    const std::string shot = f.t.screenshot(f.t.home() + "/running.png");
+    const Palette p = Palette::light();
+    const int w = f.t.geometry().width, y = 30 + 64; // the panel's top: under the menu bar and header
+    ASSERT_GT(w, 600);
+    // The track is empty while nothing has been read; wait until the scan is over and the panel drawn.
+    std::string shot;
+    for (double end = seconds_now() + 20; seconds_now() < end;) {
+        shot = f.t.screenshot(f.t.home() + "/running.png");
+        if (!shot.empty() && e2e::pixel_at(shot, w / 2 - 100, y + 19) == p.progress_track) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
     ASSERT_FALSE(shot.empty());
-    // The band under the header (menu 30 + header 64) is the panel's bar colour, not the pane's.
-    const std::string bar = e2e::pixel_at(shot, 400, 30 + 64 + 70);
-    const std::string pane_px = e2e::pixel_at(shot, 400, 30 + 64 + 76 + 200);
-    EXPECT_NE(bar, pane_px);
+    EXPECT_EQ(e2e::pixel_at(shot, w / 2 - 100, y + 19), p.progress_track);
+    EXPECT_EQ(e2e::pixel_at(shot, w / 2, y), p.divider);
+    EXPECT_EQ(e2e::pixel_at(shot, w / 2, y + 70), p.bar);
+    EXPECT_TRUE(e2e::has_colour(shot, w - 80, y + 10, 70, 18, p.danger)) << "the cancel button's label";
+    EXPECT_TRUE(e2e::has_colour(shot, 10, y + 32, 110, 16, p.text)) << "files done / total";
+    EXPECT_TRUE(e2e::has_colour(shot, w - 110, y + 33, 100, 14, p.dim)) << "the worker threads";
+    EXPECT_TRUE(e2e::has_colour(shot, 10, y + 50, 50, 14, p.secondary)) << "\"Moving: \"";
+    EXPECT_TRUE(e2e::has_colour(shot, 60, y + 50, 400, 14, p.text)) << "the current file";
+    // The header's right end shows the running copy: its percentage in the bright fill colour.
+    EXPECT_TRUE(e2e::has_colour(shot, w - 200, 30 + 28, 190, 26, p.progress_fill_2)) << "the header's \"0 %\"";
+
     f.t.press("Escape");
     ASSERT_TRUE(f.t.wait_log("result: ", 10)) << f.t.log();
-    EXPECT_EQ(lines_with(f.t, "result: Moved \u00b7 0 files").size(), 1u);
-    EXPECT_EQ(lines_with(f.t, "cancelled").size() >= 1, true);
+    const double ended = seconds_now();
+    const std::string held = f.t.screenshot(f.t.home() + "/held.png");
+    ASSERT_FALSE(held.empty());
+    // Still the full height, now the cancelled result: the warning bar at the left, the title in its colour.
+    // The band starts to collapse half a second before the hold ends; a shot that came later than that
+    // on a loaded machine proves nothing about it.
+    if (seconds_now() - ended < 1.9) {
+        EXPECT_EQ(e2e::pixel_at(held, 2, y + 70), p.warn);
+        EXPECT_NE(e2e::pixel_at(held, w / 2, y + 70), p.pane);
+    } else {
+        std::cerr << "screenshot too late to see the held panel at full height\n";
+    }
+    EXPECT_TRUE(e2e::has_colour(held, 28, y + 8, 100, 40, p.warn)) << "\"Cancelled\"";
+    // The header no longer reports running work.
+    EXPECT_FALSE(e2e::has_colour(held, w - 200, 30 + 28, 190, 26, p.progress_fill_2));
+    std::this_thread::sleep_for(std::chrono::duration<double>(std::max(0.0, ended + 3.2 - seconds_now())));
+    const std::string later = f.t.screenshot(f.t.home() + "/later.png");
+    ASSERT_FALSE(later.empty());
+    EXPECT_EQ(e2e::pixel_at(later, 2, y + 17), p.warn) << "the result line stays";
+    EXPECT_NE(e2e::pixel_at(later, 2, y + 70), p.warn) << "the panel collapsed after the hold";
+
+    EXPECT_EQ(f.t.lines_with("result: Moved \u00b7 0 files, 0 bytes, 0 failed, cancelled").size(), 1u);
     EXPECT_EQ(testsupport::read_file(f.src + "/held.bin").size(), 256u * 1024);
+    EXPECT_FALSE(testsupport::exists(tmp.sub("held.bin")));
+}
+
+TEST(HeldTransfer, ACancelledMoveKeepsEverySourceItHasNotFinished) {
+    testsupport::ScopedMount tmp = testsupport::ScopedMount::tmpfs("8m");
+    if (!tmp.ok()) GTEST_SKIP() << tmp.skip_reason();
+    Fixture f;
+    hold_work(f, f.t.home() + "/release");
+    const std::string bundle = f.src + "/bundle";
+    testsupport::make_dir(bundle);
+    testsupport::write_file(bundle + "/one", "one");
+    testsupport::write_file(bundle + "/two", "two");
+    // Each small file with its content; the fixture made a.txt and photo.jpg.
+    const std::vector<std::pair<std::string, std::string>> small = {
+        {"/a.txt", "alpha"}, {"/photo.jpg", "jpeg"}, {"/bundle/one", "one"}, {"/bundle/two", "two"}};
+    testsupport::write_file(bundle + "/held.bin", std::string(64 * 1024, 'h'));
+    ASSERT_TRUE(f.t.start({"--left=" + f.src, "--right=" + tmp.path(), "--active=left",
+                           "--action=select:a.txt;select:photo.jpg;select:bundle;&MoveToOther"}));
+    ASSERT_TRUE(f.t.wait_log("transfer start", 10));
+    // Some files get through before the held one stops the move; then it is cancelled.
+    ASSERT_TRUE(f.t.wait_log("copied " + f.src, 30)) << f.t.log();
+    f.t.press("Escape");
+    ASSERT_TRUE(f.t.wait_log("result: Moved", 10)) << f.t.log();
+    // The unfinished file and the folder that holds it stay whole where they were.
+    EXPECT_EQ(testsupport::read_file(bundle + "/held.bin"), std::string(64 * 1024, 'h'));
+    EXPECT_FALSE(testsupport::exists(tmp.sub("bundle/held.bin")));
+    // Every other file is in exactly one place, whole: moved, or not touched yet.
+    for (const auto& [name, content] : small) {
+        const bool at_source = testsupport::exists(f.src + name), at_target = testsupport::exists(tmp.path() + name);
+        EXPECT_NE(at_source, at_target) << name;
+        EXPECT_EQ(testsupport::read_file((at_source ? f.src : tmp.path()) + name), content) << name;
+    }
+    EXPECT_EQ(f.t.lines_with("cancelled").size() >= 1, true);
+}
+
+TEST(HeldTransfer, OneTransferAtATimeBesideADeleteAndOnlyEscapeReachesThePanes) {
+    Fixture f;
+    const std::string release = f.t.home() + "/release";
+    hold_work(f, release);
+    testsupport::write_file(f.src + "/cur.txt", "cursor");
+    testsupport::make_dir(f.src + "/doomed");
+    testsupport::write_file(f.src + "/doomed/doomed-file", "d");
+    // Sorted: doomed/, a.txt, cur.txt, held.bin, photo.jpg. The keys would take the cursor from cur.txt
+    // to photo.jpg; the final F5 copies whatever is under it.
+    ASSERT_TRUE(f.t.start(
+        {"--left=" + f.src, "--right=" + f.dst, "--active=left",
+         "--action=select:doomed;&DeletePermanent;&SelectNone;&cursor:a.txt;CopyToOther;SelectNone;"
+         "select:held.bin;cursor:cur.txt;&CopyToOther;&wait:300;&CopyToOther;&wait:300;&OverlayCancel;"
+         "&key:Up;&key:Home;&key:Down;&key:End;key:Escape;SelectNone;key:F5"}));
+    // The copy runs and ends while the delete is held.
+    ASSERT_TRUE(f.t.wait_log("result: Copied", 30)) << f.t.log();
+    EXPECT_TRUE(f.t.lines_with("result: Deleted").empty());
+    EXPECT_TRUE(testsupport::exists(f.src + "/doomed"));
+    testsupport::write_file(release, "");
+    ASSERT_TRUE(f.t.wait_log("selftest: done", 60)) << f.t.log();
+
+    EXPECT_EQ(testsupport::read_file(f.dst + "/a.txt"), "alpha");
+    EXPECT_FALSE(testsupport::exists(f.src + "/doomed"));
+    EXPECT_EQ(f.t.lines_with("[Still busy]").size(), 1u);
+    // The steps written with "&" went on while the work ran; none sat out the self-test's time limit.
+    EXPECT_TRUE(f.t.lines_with("still busy after").empty());
+    // a.txt, the held file, and the cursor's file at the end: the busy refusal started nothing.
+    EXPECT_EQ(f.t.lines_with("transfer start").size(), 3u);
+    EXPECT_EQ(f.t.lines_with("result: Copied \u00b7 0 files, 0 bytes, 0 failed, cancelled").size(), 1u);
+    EXPECT_FALSE(testsupport::exists(f.dst + "/held.bin"));
+    EXPECT_EQ(testsupport::read_file(f.dst + "/cur.txt"), "cursor") << f.t.log();
+    EXPECT_FALSE(testsupport::exists(f.dst + "/photo.jpg"));
+}
+
+TEST(Failures, AsAnUnprivilegedUserEachErrorListShowsOnlyItsOwnJob) {
+    Fixture f;
+    f.t.run_as_nobody();
+    const std::string secret = f.src + "/secret", tree = f.src + "/tree";
+    testsupport::write_file(secret, "s");
+    for (const char* d : {"", "/sub", "/locked"})
+        testsupport::make_dir(tree + d);
+    for (const char* file : {"/f1", "/sub/g", "/locked/inner"})
+        testsupport::write_file(tree + file, "x");
+    // Owned by nobody once the program starts, and still unreadable to its owner.
+    ASSERT_EQ(chmod(secret.c_str(), 0), 0);
+    ASSERT_EQ(chmod((tree + "/locked").c_str(), 0), 0);
+    // A failed copy, a failed delete, then a failed copy again: each list opens by itself and is closed.
+    // The waits let each list be drawn (and so logged with its buttons) before it is dismissed.
+    ASSERT_TRUE(f.run("select:a.txt;select:secret;CopyToOther;wait:300;DismissErrors;SelectNone;select:tree;"
+                      "DeletePermanent;wait:300;DismissErrors;SelectNone;select:secret;CopyToOther;wait:300;"
+                      "DismissErrors"));
+    EXPECT_EQ(testsupport::read_file(f.dst + "/a.txt"), "alpha");
+    EXPECT_FALSE(testsupport::exists(f.dst + "/secret"));
+    // Everything of the folder but the part nobody could read is gone.
+    EXPECT_FALSE(testsupport::exists(tree + "/f1"));
+    EXPECT_FALSE(testsupport::exists(tree + "/sub"));
+    EXPECT_TRUE(testsupport::exists(tree + "/locked/inner"));
+
+    std::vector<std::vector<std::string>> lists = error_lists(f.t);
+    ASSERT_EQ(lists.size(), 3u) << f.t.log();
+    ASSERT_EQ(lists[0].size(), 1u);
+    EXPECT_EQ(lists[0][0].rfind(secret + " \u2014 ", 0), 0u) << lists[0][0];
+    EXPECT_NE(lists[0][0].find("ermission denied"), std::string::npos) << lists[0][0];
+    // The delete's list does not carry the copy's failure along, nor the other way round.
+    ASSERT_EQ(lists[1].size(), 1u);
+    EXPECT_TRUE(any_contains(lists[1], tree + "/locked")) << lists[1][0];
+    ASSERT_EQ(lists[2].size(), 1u);
+    EXPECT_TRUE(any_contains(lists[2], secret)) << lists[2][0];
+    EXPECT_FALSE(any_contains(lists[2], "locked"));
+    EXPECT_EQ(f.t.lines_with("dialog opened: Errors").size(), 3u);
+    EXPECT_EQ(f.t.lines_with("dialog closed: Errors").size(), 3u);
+    // No elevation client in this build: Close is the list's only button.
+    EXPECT_EQ(f.t.lines_with("option Overlay#DismissErrors").size(), 3u);
+    EXPECT_TRUE(f.t.lines_with("option Overlay#RetryAsAdmin").empty());
+
+    std::vector<std::string> results =
+        expect_results(f.t, {"result: Copied \u00b7 1 files, 5 bytes, 1 failed", "result: Deleted \u00b7 ",
+                             "result: Copied \u00b7 0 files, 0 bytes, 1 failed"});
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_NE(results[1].find(", 1 failed"), std::string::npos) << results[1];
 }

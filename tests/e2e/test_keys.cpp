@@ -13,13 +13,6 @@ using e2e::Tavrin;
 
 namespace {
 
-std::vector<std::string> lines_with(const Tavrin& t, const std::string& needle) {
-    std::vector<std::string> out;
-    for (const auto& l : t.log_lines())
-        if (l.find(needle) != std::string::npos) out.push_back(l.substr(l.find("] ") + 2));
-    return out;
-}
-
 // A folder with a few entries, both panes on it.
 struct Fixture {
     Tavrin t;
@@ -31,16 +24,7 @@ struct Fixture {
         testsupport::write_file(dir + "/a.txt", "a");
         testsupport::write_file(dir + "/notes.md", "n");
     }
-    bool run(const std::string& script) {
-        if (!t.start({"--left=" + dir, "--right=" + dir, "--action=" + script})) return false;
-        return t.wait_log("selftest: done", 30);
-    }
-    ~Fixture() {
-        if (t.running()) {
-            t.signal(SIGTERM);
-            t.wait_exit(5);
-        }
-    }
+    bool run(const std::string& script) { return t.run_script({"--left=" + dir, "--right=" + dir}, script, 30); }
 };
 
 } // namespace
@@ -54,21 +38,21 @@ TEST(SelfTest, RunsStepsLogsEachAndCountsUnknownOnes) {
     EXPECT_TRUE(testsupport::exists(f.dir + "/notes-v2.md"));
     EXPECT_FALSE(testsupport::exists(f.dir + "/notes.md"));
 
-    std::vector<std::string> steps = lines_with(f.t, "selftest: -> ");
+    std::vector<std::string> steps = f.t.lines_with("selftest: -> ");
     ASSERT_EQ(steps.size(), 13u);
     EXPECT_EQ(steps[1], "selftest: -> type:made;here");
-    EXPECT_EQ(lines_with(f.t, "selftest: unknown action"),
+    EXPECT_EQ(f.t.lines_with("selftest: unknown action"),
               (std::vector<std::string>{"selftest: unknown action 'NoSuchThing'",
                                         "selftest: unknown action 'key:NoSuchKey'"}));
-    EXPECT_EQ(lines_with(f.t, "selftest: no entry"), std::vector<std::string>{"selftest: no entry 'ghost'"});
-    EXPECT_EQ(lines_with(f.t, "selftest: done"),
+    EXPECT_EQ(f.t.lines_with("selftest: no entry"), std::vector<std::string>{"selftest: no entry 'ghost'"});
+    EXPECT_EQ(f.t.lines_with("selftest: done"),
               std::vector<std::string>{"selftest: done, 11 executed, 2 unknown"});
-    EXPECT_EQ(lines_with(f.t, "dialog opened: NewFolder"),
+    EXPECT_EQ(f.t.lines_with("dialog opened: NewFolder"),
               std::vector<std::string>{"dialog opened: NewFolder \u2014 2 Auswahlen [New folder]"});
-    EXPECT_EQ(lines_with(f.t, "dialog opened: NewFile"),
+    EXPECT_EQ(f.t.lines_with("dialog opened: NewFile"),
               std::vector<std::string>{"dialog opened: NewFile \u2014 2 Auswahlen [New file]"});
-    EXPECT_EQ(lines_with(f.t, "dialog closed: ").size(), 2u);
-    EXPECT_EQ(lines_with(f.t, "action: NewFile [" + f.dir + "]").size(), 1u);
+    EXPECT_EQ(f.t.lines_with("dialog closed: ").size(), 2u);
+    EXPECT_EQ(f.t.lines_with("action: NewFile [" + f.dir + "]").size(), 1u);
     // The program keeps running after its script.
     EXPECT_TRUE(f.t.running());
     EXPECT_TRUE(f.t.signal(SIGTERM));
@@ -95,10 +79,10 @@ TEST(SelfTest, PathBarRefusesAFileAndKeepsEditing) {
     Fixture f;
     ASSERT_TRUE(
         f.run("key:ctrl+l;type:/a.txt;key:Return;key:Escape;key:ctrl+l;type:/../work/sub;key:Return"));
-    std::vector<std::string> rejected = lines_with(f.t, "path rejected: ");
+    std::vector<std::string> rejected = f.t.lines_with("path rejected: ");
     ASSERT_EQ(rejected.size(), 1u);
     EXPECT_EQ(rejected[0].substr(0, rejected[0].find(": ", 15)), "path rejected: " + f.dir + "/a.txt");
-    EXPECT_EQ(lines_with(f.t, "path bar \u2192 "),
+    EXPECT_EQ(f.t.lines_with("path bar \u2192 "),
               std::vector<std::string>{"path bar \u2192 " + f.dir + "/sub"});
 }
 
@@ -106,7 +90,7 @@ TEST(SelfTest, HistoryTabSwapAndBookmarks) {
     Fixture f;
     ASSERT_TRUE(f.run("cursor:sub;key:Return;key:BackSpace;key:alt+Left;key:alt+Right;key:Tab;key:ctrl+d;"
                       "key:Return;key:Tab;key:ctrl+u"));
-    std::vector<std::string> actions = lines_with(f.t, "action: ");
+    std::vector<std::string> actions = f.t.lines_with("action: ");
     std::vector<std::string> want = {
         "action: GoUp [" + f.dir + "/sub]",      "action: GoBack [" + f.dir + "]",
         "action: GoForward [" + f.dir + "/sub]", "action: BookmarkAdd [" + f.dir + "]",
@@ -119,9 +103,9 @@ TEST(SelfTest, HistoryTabSwapAndBookmarks) {
 TEST(SelfTest, DeleteAsksFirstAndItsAcceleratorsAreLogged) {
     Fixture f;
     ASSERT_TRUE(f.run("select:a.txt;select:notes.md;key:Delete"));
-    EXPECT_EQ(lines_with(f.t, "dialog opened: "),
+    EXPECT_EQ(f.t.lines_with("dialog opened: "),
               std::vector<std::string>{"dialog opened: ConfirmDelete \u2014 3 Auswahlen [Delete]"});
-    std::vector<std::string> options = lines_with(f.t, "  option ");
+    std::vector<std::string> options = f.t.lines_with("  option ");
     ASSERT_EQ(options.size(), 3u);
     EXPECT_NE(options[0].find("Overlay#DeleteToTrash"), std::string::npos);
     EXPECT_NE(options[2].find("Overlay#OverlayCancel"), std::string::npos);

@@ -48,6 +48,18 @@ public:
     void draw_overlay_panel(double& w, double& h) { m_app.overlay_panel_size(w, h); }
 
     // Work and results.
+    void tick() { m_app.tick(); }
+    // The progress band alone, prepared as draw_all prepares a frame: fresh snapshots, the layout, the band.
+    void draw_progress_band(cairo_t* cr, int width, int height) {
+        m_app.m_frame_copy = copy_engine::instance().snapshot();
+        m_app.m_frame_bg = BgTask::instance().snapshot();
+        m_app.m_hits.clear();
+        m_app.m_cr = cr;
+        Painter::prepare_text(cr);
+        m_app.m_layout = m_app.compute_layout(width, height);
+        if (m_app.m_layout.progress_h > 0) m_app.draw_progress(m_app.m_layout.progress_y, width);
+        m_app.m_cr = nullptr;
+    }
     double& progress_hold_until() { return m_app.m_progress_hold_until; }
     App::LastResult& result() { return m_app.m_result; }
     double& reload_flash_until() { return m_app.m_reload_flash_until; }

@@ -105,3 +105,24 @@ int openat64(int dirfd, const char* path, int flags, ...) {
     if (hang_open(path, flags)) return -1;
     return ((int (*)(int, const char*, int, ...))dlsym(RTLD_NEXT, "openat64"))(dirfd, path, flags, mode);
 }
+
+// Removing an entry whose name contains TAVRIN_BLOCK_UNLINK_PATH waits until the file named by
+// TAVRIN_BLOCK_UNLINK_RELEASE exists: a delete that the test holds and lets go.
+static void hold_unlink(const char* path) {
+    const char* mark = getenv("TAVRIN_BLOCK_UNLINK_PATH");
+    const char* release = getenv("TAVRIN_BLOCK_UNLINK_RELEASE");
+    if (!mark || !*mark || !release || !*release || !path || !strstr(path, mark)) return;
+    struct timespec t = {0, 20 * 1000000L};
+    while (access(release, F_OK) != 0)
+        nanosleep(&t, NULL);
+}
+
+int unlink(const char* path) {
+    hold_unlink(path);
+    return ((int (*)(const char*))dlsym(RTLD_NEXT, "unlink"))(path);
+}
+
+int unlinkat(int dirfd, const char* path, int flags) {
+    hold_unlink(path);
+    return ((int (*)(int, const char*, int))dlsym(RTLD_NEXT, "unlinkat"))(dirfd, path, flags);
+}
