@@ -286,6 +286,8 @@ void App::build_window() {
     static const GtkTargetEntry kUriTarget{const_cast<gchar*>("text/uri-list"), 0, 0};
     gtk_drag_dest_set(m_canvas, GTK_DEST_DEFAULT_ALL, &kUriTarget, 1,
                       GdkDragAction(GDK_ACTION_COPY | GDK_ACTION_MOVE));
+    connect_pointer_signals();
+    connect_drag_signals();
 
     m_tick_id = g_timeout_add(100, reinterpret_cast<GSourceFunc>(&App::on_tick_cb), this);
     gtk_widget_show_all(m_window);

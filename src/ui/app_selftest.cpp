@@ -9,6 +9,8 @@
 
 #include <gtk/gtk.h>
 
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -72,11 +74,16 @@ bool App::run_self_test_step(const std::string& text) {
                 pane.set_cursor(int(i), false);
             else
                 pane.toggle_selection(int(i));
-            pane.ensure_cursor_visible(m_layout.visible_rows);
+            pane.ensure_cursor_visible(visible_rows_of(m_active_right));
             request_redraw();
             return true;
         }
         Log::instance().warnf("selftest: no entry '%s'", step.arg.c_str());
+        return true;
+    }
+    if (step.verb == "hits") {
+        m_log_hits = step.arg != "off";
+        m_logged_hits.clear();
         return true;
     }
     int n = 0;
@@ -139,4 +146,28 @@ void App::self_test_next() {
         ++m_selftest_unknown;
         log.warnf("selftest: unknown action '%s'", step.c_str());
     }
+}
+
+void App::log_hits_if_changed() {
+    std::string dump;
+    char line[160];
+    const double s = m_ui_scale;
+    for (const HitRect& r : m_hits) {
+        snprintf(line, sizeof line, "hit %s#%d %s %d,%d %dx%d%s%s ", hit_name(r.what), r.param,
+                 r.right ? "R" : "L", int(std::lround(r.x * s)), int(std::lround(r.y * s)),
+                 int(std::lround(r.w * s)), int(std::lround(r.h * s)), r.in_overlay ? " overlay" : "",
+                 r.in_menu ? " menu" : "");
+        dump += line + r.label + "\n";
+    }
+    if (dump == m_logged_hits) return;
+    m_logged_hits = dump;
+    Log& log = Log::instance();
+    log.infof("hits: begin %zu", m_hits.size());
+    size_t from = 0;
+    while (from < dump.size()) {
+        size_t end = dump.find('\n', from);
+        log.infof("%s", dump.substr(from, end - from).c_str());
+        from = end + 1;
+    }
+    log.infof("hits: end");
 }
