@@ -153,10 +153,14 @@ void App::log_hits_if_changed() {
     char line[160];
     const double s = m_ui_scale;
     for (const HitRect& r : m_hits) {
-        snprintf(line, sizeof line, "hit %s#%d %s %d,%d %dx%d%s%s ", hit_name(r.what), r.param,
+        // Rows say whether they are selected and hold the cursor: what a click on them changed.
+        const Pane& pane = r.right ? m_right : m_left;
+        const bool row = r.what == Hit::PaneRow;
+        snprintf(line, sizeof line, "hit %s#%d %s %d,%d %dx%d%s%s%s%s ", hit_name(r.what), r.param,
                  r.right ? "R" : "L", int(std::lround(r.x * s)), int(std::lround(r.y * s)),
                  int(std::lround(r.w * s)), int(std::lround(r.h * s)), r.in_overlay ? " overlay" : "",
-                 r.in_menu ? " menu" : "");
+                 r.in_menu ? " menu" : "", row && pane.is_selected(r.param) ? " selected" : "",
+                 row && pane.cursor() == r.param ? " cursor" : "");
         dump += line + r.label + "\n";
     }
     if (dump == m_logged_hits) return;
