@@ -508,3 +508,47 @@ TEST_F(Pointer, AtAFractionalScaleTheWindowHasNoSeeThroughSeams) {
             holes += (scaled.raw(x, y) >> 24) != 0xff ? 1 : 0;
     EXPECT_EQ(holes, 0);
 }
+
+TEST_F(Pointer, HoverSetsTheCursorShapeOverEdgesAndMenusFollowThePointer) {
+    const App::HitRect* edge = region(Hit::ColumnResize, int(ColumnId::Size));
+    ASSERT_NE(edge, nullptr);
+    app.handle_motion(edge->x + edge->w / 2, edge->y + 2, 0);
+    ASSERT_NE(peer.cursor_name(), nullptr);
+    EXPECT_STREQ(peer.cursor_name(), "col-resize");
+    ASSERT_TRUE(peer.hover().has_value());
+    EXPECT_EQ(peer.hover()->what, Hit::ColumnResize);
+    const App::HitRect* a = row("a.txt");
+    app.handle_motion(a->x + 30, a->y + 5, 0);
+    EXPECT_EQ(peer.cursor_name(), nullptr);
+    EXPECT_EQ(peer.hover()->what, Hit::PaneRow);
+    // Without a menu open, passing over the titles opens nothing.
+    const App::HitRect* title = region(Hit::MenuTitle, 1);
+    app.handle_motion(title->x + 3, title->y + 3, 0);
+    EXPECT_EQ(peer.open_menu(), -1);
+    app.handle_leave();
+    EXPECT_FALSE(peer.hover().has_value());
+}
+
+TEST_F(Pointer, TheDialogGripResizesAroundTheCentreWithinLimitsAndSavesOnRelease) {
+    app.show_message("sized", "text", false);
+    frame();
+    peer.overlay_min_w() = 300;
+    peer.overlay_min_h() = 200;
+    App::HitRect grip;
+    grip.x = 700, grip.y = 500, grip.w = 14, grip.h = 14;
+    grip.what = Hit::OverlayResize;
+    grip.in_overlay = true;
+    peer.hits().push_back(grip);
+    app.handle_click(705, 505, 1, 0, 1);
+    const App::Layout& l = app.layout();
+    app.handle_motion(l.width / 2 + 250, l.height / 2 + 150, GDK_BUTTON1_MASK);
+    EXPECT_EQ(SettingsStore::instance().get().archive_view_w, 500);
+    EXPECT_EQ(SettingsStore::instance().get().archive_view_h, 300);
+    app.handle_motion(l.width + 400, l.height / 2 + 10, GDK_BUTTON1_MASK);
+    EXPECT_EQ(SettingsStore::instance().get().archive_view_w, int(l.width - 40));
+    EXPECT_EQ(SettingsStore::instance().get().archive_view_h, 200);
+    EXPECT_EQ(settings_file().find("\"archive_view_w\": " + std::to_string(int(l.width - 40))), std::string::npos);
+    app.handle_release();
+    EXPECT_NE(settings_file().find("\"archive_view_w\": " + std::to_string(int(l.width - 40))), std::string::npos)
+        << settings_file();
+}

@@ -423,6 +423,7 @@ private:
     void close_menus();
     bool work_running() const;
     void drag_pane_vscroll(double y);
+    void drag_overlay_size(double x, double y);
     void update_hover(double x, double y);
     void set_pointer_cursor(const char* name);
     void end_pane_drag();
@@ -567,7 +568,8 @@ private:
     double message_text_height(double width);
     void log_dialog_options();
     double m_overlay_min_w = 0, m_overlay_min_h = 0;
-    bool m_overlay_resize = false;
+    // The dialog whose size the pointer drags: 0 none, 1 the archive browser, 2 the hex viewer.
+    int m_overlay_resize = 0;
     Overlay m_logged_overlay = Overlay::None;
     // ---- end dialogs ----
 

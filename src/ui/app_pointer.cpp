@@ -387,6 +387,9 @@ bool App::dispatch_work_click(const HitRect& hit, double x, double y) {
         m_pane_hdrag = side;
         drag_pane_hscroll(x);
         return true;
+    case Hit::OverlayResize:
+        m_overlay_resize = hit.param == 0 ? 1 : 2;
+        return true;
     case Hit::ColumnResize:
         m_col_drag = hit.param;
         m_col_drag_x = hit.x + hit.w / 2 - column_width_now(hit.param, hit.right);
@@ -450,6 +453,10 @@ void App::handle_release() {
         SettingsStore::instance().save();
     }
     m_pane_hdrag = -1;
+    if (m_overlay_resize != 0) {
+        m_overlay_resize = 0;
+        SettingsStore::instance().save();
+    }
     if (m_dragging_scroll) {
         m_dragging_scroll = false;
         request_redraw();
@@ -465,6 +472,10 @@ void App::handle_motion(double x, double y, unsigned state) {
     }
     if (m_pane_hdrag >= 0) {
         drag_pane_hscroll(x);
+        return request_redraw();
+    }
+    if (m_overlay_resize != 0) {
+        drag_overlay_size(x, y);
         return request_redraw();
     }
     if (m_press_pending && !m_drag_from_pane && (state & GDK_BUTTON1_MASK)) {
@@ -503,6 +514,17 @@ void App::drag_pane_hscroll(double x) {
     if (track <= 0) return;
     const double f = std::clamp((x - m_pane_htrack_x[side]) / track, 0.0, 1.0);
     m_pane_hscroll[side] = f * std::max(0.0, m_pane_content_w[side] - m_pane_view_w[side]);
+}
+
+// Dialogs are centred: the grip at the lower right corner moves both edges, so the size is twice the
+// pointer's distance from the middle, never above the window less a margin nor below the dialog's minimum.
+void App::drag_overlay_size(double x, double y) {
+    const Layout& l = m_layout;
+    const double w = std::max(std::min(2 * (x - l.width / 2), l.width - 40), m_overlay_min_w);
+    const double h = std::max(std::min(2 * (y - l.height / 2), l.height - 40), m_overlay_min_h);
+    Settings& s = SettingsStore::instance().mutable_get();
+    (m_overlay_resize == 1 ? s.archive_view_w : s.hex_view_w) = int(w);
+    (m_overlay_resize == 1 ? s.archive_view_h : s.hex_view_h) = int(h);
 }
 
 void App::set_column_width(int column, double width) {

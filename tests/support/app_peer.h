@@ -80,6 +80,9 @@ public:
     bool& drag_source_right() { return m_app.m_drag_source_right; }
     int& col_drag() { return m_app.m_col_drag; }
     bool& dragging_scroll() { return m_app.m_dragging_scroll; }
+    const char* cursor_name() const { return m_app.m_cursor_name; }
+    double& overlay_min_w() { return m_app.m_overlay_min_w; }
+    double& overlay_min_h() { return m_app.m_overlay_min_h; }
     int* pane_visible() { return m_app.m_pane_visible; }
     double* pane_vtrack_y() { return m_app.m_pane_vtrack_y; }
     double* pane_vtrack_h() { return m_app.m_pane_vtrack_h; }
