@@ -1,6 +1,7 @@
 // The dialog frame, its buttons and log lines, and the faults around dialogs and command targets, on an
 // App without a window; frames are drawn off-screen with the window's own draw_all.
 #include "app_peer.h"
+#include "config_home.h"
 #include "base/logger.h"
 #include "config/settings.h"
 #include "temp_dir.h"
@@ -18,19 +19,7 @@ using testsupport::TempDir;
 
 namespace {
 
-class ConfigHome : public ::testing::Environment {
-public:
-    void SetUp() override {
-        setenv("HOME", m_dir.path().c_str(), 1);
-        setenv("XDG_CONFIG_HOME", m_dir.sub("config").c_str(), 1);
-        SettingsStore::instance().load();
-    }
-
-private:
-    TempDir m_dir{"app-dialogs-home"};
-};
-
-[[maybe_unused]] ::testing::Environment* const g_home = ::testing::AddGlobalTestEnvironment(new ConfigHome);
+[[maybe_unused]] ::testing::Environment* const g_home = testsupport::ConfigHome::install("app-dialogs-home");
 
 class Dialogs : public ::testing::Test {
 protected:

@@ -1,6 +1,7 @@
 // Keys and commands on a real App without a window: every step goes through the self-test step runner,
 // so these are the same paths the end-to-end scripts take.
 #include "app_peer.h"
+#include "config_home.h"
 #include "base/logger.h"
 #include "config/settings.h"
 #include "temp_dir.h"
@@ -17,20 +18,7 @@ using testsupport::TempDir;
 
 namespace {
 
-// Settings and the log are process-wide; they live in one configuration folder for the whole suite.
-class ConfigHome : public ::testing::Environment {
-public:
-    void SetUp() override {
-        setenv("HOME", m_dir.path().c_str(), 1);
-        setenv("XDG_CONFIG_HOME", m_dir.sub("config").c_str(), 1);
-        SettingsStore::instance().load();
-    }
-
-private:
-    TempDir m_dir{"app-keys-home"};
-};
-
-[[maybe_unused]] ::testing::Environment* const g_home = ::testing::AddGlobalTestEnvironment(new ConfigHome);
+[[maybe_unused]] ::testing::Environment* const g_home = testsupport::ConfigHome::install("app-keys-home");
 
 class Keys : public ::testing::Test {
 protected:

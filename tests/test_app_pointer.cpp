@@ -1,6 +1,7 @@
 // Pointer input on a real App without a window: frames are drawn off-screen so that the hit regions are
 // the ones a user would click, then presses, motion, releases, the wheel and drops are fed in.
 #include "app_peer.h"
+#include "config_home.h"
 #include "base/i18n.h"
 #include "base/logger.h"
 #include "config/settings.h"
@@ -25,19 +26,7 @@ using Hit = App::Hit;
 
 namespace {
 
-class ConfigHome : public ::testing::Environment {
-public:
-    void SetUp() override {
-        setenv("HOME", m_dir.path().c_str(), 1);
-        setenv("XDG_CONFIG_HOME", m_dir.sub("config").c_str(), 1);
-        SettingsStore::instance().load();
-    }
-
-private:
-    TempDir m_dir{"app-pointer-home"};
-};
-
-[[maybe_unused]] ::testing::Environment* const g_home = ::testing::AddGlobalTestEnvironment(new ConfigHome);
+[[maybe_unused]] ::testing::Environment* const g_home = testsupport::ConfigHome::install("app-pointer-home");
 
 class Pointer : public ::testing::Test {
 protected:
