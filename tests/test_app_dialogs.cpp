@@ -1,9 +1,9 @@
 // The dialog frame, its buttons and log lines, and the faults around dialogs and command targets, on an
 // App without a window; frames are drawn off-screen with the window's own draw_all.
 #include "app_peer.h"
-#include "config_home.h"
 #include "base/logger.h"
 #include "config/settings.h"
+#include "config_home.h"
 #include "temp_dir.h"
 #include "ui/app.h"
 #include "ui/selftest_script.h"

@@ -1,9 +1,9 @@
 // Keys and commands on a real App without a window: every step goes through the self-test step runner,
 // so these are the same paths the end-to-end scripts take.
 #include "app_peer.h"
-#include "config_home.h"
 #include "base/logger.h"
 #include "config/settings.h"
+#include "config_home.h"
 #include "temp_dir.h"
 #include "ui/app.h"
 #include "ui/selftest_script.h"

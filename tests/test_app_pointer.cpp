@@ -1,10 +1,10 @@
 // Pointer input on a real App without a window: frames are drawn off-screen so that the hit regions are
 // the ones a user would click, then presses, motion, releases, the wheel and drops are fed in.
 #include "app_peer.h"
-#include "config_home.h"
 #include "base/i18n.h"
 #include "base/logger.h"
 #include "config/settings.h"
+#include "config_home.h"
 #include "engine/copy_engine.h"
 #include "engine/drives.h"
 #include "temp_dir.h"
@@ -536,8 +536,10 @@ TEST_F(Pointer, TheDialogGripResizesAroundTheCentreWithinLimitsAndSavesOnRelease
     app.handle_motion(l.width + 400, l.height / 2 + 10, GDK_BUTTON1_MASK);
     EXPECT_EQ(SettingsStore::instance().get().archive_view_w, int(l.width - 40));
     EXPECT_EQ(SettingsStore::instance().get().archive_view_h, 200);
-    EXPECT_EQ(settings_file().find("\"archive_view_w\": " + std::to_string(int(l.width - 40))), std::string::npos);
+    EXPECT_EQ(settings_file().find("\"archive_view_w\": " + std::to_string(int(l.width - 40))),
+              std::string::npos);
     app.handle_release();
-    EXPECT_NE(settings_file().find("\"archive_view_w\": " + std::to_string(int(l.width - 40))), std::string::npos)
+    EXPECT_NE(settings_file().find("\"archive_view_w\": " + std::to_string(int(l.width - 40))),
+              std::string::npos)
         << settings_file();
 }

@@ -19,7 +19,8 @@ std::string local_path_of(const std::string& uri) {
     gchar* host = nullptr;
     gchar* path = g_filename_from_uri(uri.c_str(), &host, nullptr);
     std::string out = path ? path : "";
-    const bool here = !host || !*host || g_strcmp0(host, "localhost") == 0 || g_strcmp0(host, g_get_host_name()) == 0;
+    const bool here =
+        !host || !*host || g_strcmp0(host, "localhost") == 0 || g_strcmp0(host, g_get_host_name()) == 0;
     g_free(host);
     g_free(path);
     return here && !out.empty() && out[0] == '/' ? out : std::string();
@@ -154,7 +155,8 @@ void App::handle_drop(const std::vector<std::string>& uris, bool right, bool mov
         paths.push_back(std::move(path));
     }
     const std::string& target = pane_for(right).path();
-    if (std::all_of(paths.begin(), paths.end(), [&](const std::string& p) { return su::parent_of(p) == target; }))
+    if (std::all_of(paths.begin(), paths.end(),
+                    [&](const std::string& p) { return su::parent_of(p) == target; }))
         return show_message(tr("dlg.same_dir_title"), tr("err.drop_same_dir"), false);
     log.infof("drop: %zu item(s) -> %s (%s%s)", paths.size(), target.c_str(), move ? "move" : "copy",
               from_pane ? ", from pane" : ", from outside");

@@ -22,7 +22,7 @@
 namespace {
 
 constexpr int kRightButton = 3;
-constexpr double kRowStep = 3;  // rows per wheel notch
+constexpr double kRowStep = 3;   // rows per wheel notch
 constexpr double kSideStep = 60; // units per notch with Shift
 
 bool show_hidden() {
@@ -148,7 +148,8 @@ void App::handle_click(double x, double y, int button, unsigned state, unsigned 
 // followed by the second press of the double click before anything was redrawn.
 bool App::click_refused(const HitRect& hit, unsigned click_count) const {
     if (click_count >= 2 && hit.what != Hit::PaneRow) return true;
-    if (hit.in_overlay && (m_overlay == Overlay::None || m_hits_overlay_serial != m_overlay_serial)) return true;
+    if (hit.in_overlay && (m_overlay == Overlay::None || m_hits_overlay_serial != m_overlay_serial))
+        return true;
     if (hit.what == Hit::Overlay && m_overlay == Overlay::None) return true;
     return acts_on_pane(hit.what) && work_running();
 }
@@ -346,9 +347,9 @@ bool App::dispatch_bar_click(const HitRect& hit, int) {
         break;
     }
     static const std::pair<Hit, Action> kBridge[] = {
-        {Hit::BridgePack, Action::PackToOther},     {Hit::BridgeRefresh, Action::Refresh},
-        {Hit::BridgeNewFolder, Action::NewFolder},  {Hit::BridgeDelete, Action::Delete},
-        {Hit::BridgeSearch, Action::SearchPane},    {Hit::BridgeHex, Action::ViewHex},
+        {Hit::BridgePack, Action::PackToOther},      {Hit::BridgeRefresh, Action::Refresh},
+        {Hit::BridgeNewFolder, Action::NewFolder},   {Hit::BridgeDelete, Action::Delete},
+        {Hit::BridgeSearch, Action::SearchPane},     {Hit::BridgeHex, Action::ViewHex},
         {Hit::BridgeTerminal, Action::OpenTerminal}, {Hit::BridgeTrash, Action::GoToTrash},
     };
     for (const auto& [what, action] : kBridge) {
@@ -400,7 +401,8 @@ bool App::dispatch_work_click(const HitRect& hit, double x, double y) {
     }
 }
 
-void App::click_row(const HitRect& hit, double x, double y, int button, unsigned state, unsigned click_count) {
+void App::click_row(const HitRect& hit, double x, double y, int button, unsigned state,
+                    unsigned click_count) {
     Pane& pane = pane_for(hit.right);
     make_pane_active(hit.right);
     if (pane.renaming() && pane.rename_index() != hit.param) commit_rename();
@@ -481,8 +483,8 @@ void App::handle_motion(double x, double y, unsigned state) {
     if (m_press_pending && !m_drag_from_pane && (state & GDK_BUTTON1_MASK)) {
         // The threshold is in window pixels, as the desktop's setting means it.
         const double s = m_ui_scale;
-        const bool passed = m_canvas ? gtk_drag_check_threshold(m_canvas, int(m_press_x * s), int(m_press_y * s),
-                                                                int(x * s), int(y * s))
+        const bool passed = m_canvas ? gtk_drag_check_threshold(m_canvas, int(m_press_x * s),
+                                                                int(m_press_y * s), int(x * s), int(y * s))
                                      : std::hypot(x - m_press_x, y - m_press_y) * s > 8;
         if (passed) {
             m_drag_from_pane = true;

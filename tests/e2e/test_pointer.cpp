@@ -44,15 +44,18 @@ std::optional<Region> parse_region(const std::string& text) {
     r.kind = kind.substr(0, hash);
     r.param = std::atoi(kind.c_str() + hash + 1);
     r.right = side == "R";
-    if (std::sscanf(pos.c_str(), "%d,%d", &r.x, &r.y) != 2 || std::sscanf(size.c_str(), "%dx%d", &r.w, &r.h) != 2)
+    if (std::sscanf(pos.c_str(), "%d,%d", &r.x, &r.y) != 2 ||
+        std::sscanf(size.c_str(), "%dx%d", &r.w, &r.h) != 2)
         return std::nullopt;
     std::string rest;
     std::getline(in, rest);
     for (;;) {
         if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
         bool flag = false;
-        for (auto [name, field] : {std::pair<const char*, bool*>{"overlay ", nullptr}, {"menu ", &r.menu},
-                                   {"selected ", &r.selected}, {"cursor ", &r.cursor}}) {
+        for (auto [name, field] : {std::pair<const char*, bool*>{"overlay ", nullptr},
+                                   {"menu ", &r.menu},
+                                   {"selected ", &r.selected},
+                                   {"cursor ", &r.cursor}}) {
             if (rest.rfind(name, 0) != 0) continue;
             if (field) *field = true;
             rest.erase(0, strlen(name));
@@ -117,13 +120,14 @@ bool wait_frame(const Tavrin& t, const std::function<bool(const std::vector<Regi
 
 std::optional<Region> wait_for(const Tavrin& t, const Match& m, double timeout_s = kWait) {
     std::optional<Region> found;
-    wait_frame(t, [&](const std::vector<Region>& all) { return (found = find(all, m)).has_value(); },
-               timeout_s);
+    wait_frame(
+        t, [&](const std::vector<Region>& all) { return (found = find(all, m)).has_value(); }, timeout_s);
     return found;
 }
 
 bool wait_gone(const Tavrin& t, const Match& m, double timeout_s = kWait) {
-    return wait_frame(t, [&](const std::vector<Region>& all) { return !find(all, m); }, timeout_s);
+    return wait_frame(
+        t, [&](const std::vector<Region>& all) { return !find(all, m); }, timeout_s);
 }
 
 // Names of the rows of one side in their order on screen.
@@ -185,8 +189,8 @@ struct Fixture {
     }
     void click(const Region& r, int button = 1) const { t.click(r.cx(), r.cy(), button); }
     void click_with(const std::string& key, const Region& r) const {
-        xdo("windowfocus --sync " + t.window() + " keydown " + key + " mousemove --window " + t.window() + " " +
-            std::to_string(r.cx()) + " " + std::to_string(r.cy()) + " click 1 keyup " + key);
+        xdo("windowfocus --sync " + t.window() + " keydown " + key + " mousemove --window " + t.window() +
+            " " + std::to_string(r.cx()) + " " + std::to_string(r.cy()) + " click 1 keyup " + key);
     }
     // Press at one point, move there in steps, release: a drag as a hand makes it.
     void drag(int x0, int y0, int x1, int y1, bool window_relative = true) const {
@@ -248,7 +252,6 @@ struct DragSource {
     }
 };
 
-
 class PointerE2E : public ::testing::TestWithParam<int> {};
 
 } // namespace
@@ -257,8 +260,8 @@ TEST_P(PointerE2E, RowsDoubleClickOnceSelectByModifiersAndDeferTheCollapse) {
     Fixture f(GetParam());
     ASSERT_TRUE(f.start());
     // A double click enters the folder once (not also "inner", the first row of the folder entered).
-    xdo("mousemove --window " + f.t.window() + " " + std::to_string(f.at(named("PaneRow", "sub")).cx()) + " " +
-        std::to_string(f.at(named("PaneRow", "sub")).cy()) + " click --repeat 2 --delay 60 1");
+    xdo("mousemove --window " + f.t.window() + " " + std::to_string(f.at(named("PaneRow", "sub")).cx()) +
+        " " + std::to_string(f.at(named("PaneRow", "sub")).cy()) + " click --repeat 2 --delay 60 1");
     ASSERT_TRUE(wait_frame(f.t, [](const auto& all) { return shown_folder(all) == "sub"; })) << f.t.log();
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     EXPECT_EQ(shown_folder(regions(f.t)), "sub");
@@ -281,9 +284,8 @@ TEST_P(PointerE2E, RowsDoubleClickOnceSelectByModifiersAndDeferTheCollapse) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_EQ(selected_rows(regions(f.t)).size(), 3u);
     xdo("mouseup 1");
-    ASSERT_TRUE(wait_frame(f.t, [](const auto& all) {
-        return selected_rows(all) == std::vector<std::string>{"d.txt"};
-    }));
+    ASSERT_TRUE(wait_frame(
+        f.t, [](const auto& all) { return selected_rows(all) == std::vector<std::string>{"d.txt"}; }));
 }
 
 TEST_P(PointerE2E, SortHeaderAndColumnEdge) {
@@ -299,13 +301,15 @@ TEST_P(PointerE2E, SortHeaderAndColumnEdge) {
     })) << f.t.log();
     const bool up = row_names(regions(f.t)) == by_size;
     f.click(f.at(numbered("PaneHeader", size_key)));
-    EXPECT_TRUE(wait_frame(f.t, [&](const auto& all) { return row_names(all) == (up ? reversed : by_size); }));
+    EXPECT_TRUE(
+        wait_frame(f.t, [&](const auto& all) { return row_names(all) == (up ? reversed : by_size); }));
 
     // The size column's right edge dragged far to the left stops at 40 units, saved on release.
     const Region edge = f.at(numbered("ColumnResize", 0));
     f.drag(edge.cx(), edge.cy(), std::max(5, edge.cx() - 400), edge.cy());
-    EXPECT_TRUE(wait_frame(f.t, [&](const auto&) { return f.t.settings().find("\"col_w_size\": 40") != std::string::npos; }))
-        << f.t.settings();
+    EXPECT_TRUE(wait_frame(f.t, [&](const auto&) {
+        return f.t.settings().find("\"col_w_size\": 40") != std::string::npos;
+    })) << f.t.settings();
     // Dragged to the right by 60 pixels: 40 units plus what 60 pixels are at this scale.
     const Region edge2 = f.at(numbered("ColumnResize", 0));
     f.drag(edge2.cx(), edge2.cy(), edge2.cx() + 60, edge2.cy());
@@ -342,7 +346,8 @@ TEST_P(PointerE2E, MenuBarHoverRowAndClickOutsideAndTheContextMenu) {
     ASSERT_TRUE(wait_for(f.t, [](const Region& r) { return r.kind == "MenuItem" && r.menu; }));
     // Hovering the View title opens its menu instead; its "show hidden" row runs.
     const Region view = f.at(numbered("MenuTitle", 2));
-    xdo("mousemove --window " + f.t.window() + " " + std::to_string(view.cx()) + " " + std::to_string(view.cy()));
+    xdo("mousemove --window " + f.t.window() + " " + std::to_string(view.cx()) + " " +
+        std::to_string(view.cy()));
     const Region hidden = f.at(numbered("MenuItem", 22)); // Action::ToggleHidden
     xdo("mousemove --window " + f.t.window() + " " + std::to_string(hidden.cx()) + " " +
         std::to_string(hidden.cy()));
@@ -350,7 +355,8 @@ TEST_P(PointerE2E, MenuBarHoverRowAndClickOutsideAndTheContextMenu) {
     const std::string shot = f.t.screenshot(f.t.home() + "/hover.png");
     ASSERT_FALSE(shot.empty());
     // The hovered row is tinted, unlike the menu face beside the menu's rows.
-    EXPECT_NE(e2e::pixel_at(shot, hidden.x + 6, hidden.cy()), e2e::pixel_at(shot, hidden.x + 1, hidden.y - 5));
+    EXPECT_NE(e2e::pixel_at(shot, hidden.x + 6, hidden.cy()),
+              e2e::pixel_at(shot, hidden.x + 1, hidden.y - 5));
     f.click(hidden);
     EXPECT_TRUE(f.t.wait_log("action: ToggleHidden", kWait));
     EXPECT_TRUE(wait_gone(f.t, is("MenuItem")));
@@ -460,7 +466,6 @@ TEST_P(PointerE2E, TwoRowsDraggedToTheOtherPaneAreCopied) {
     EXPECT_EQ(f.t.log().find("drop: 2 item(s) -> " + f.left), std::string::npos);
 }
 
-
 TEST_P(PointerE2E, FilesDroppedFromAnotherProgramAreCopiedIntoThePaneUnderThePointer) {
     Fixture f(GetParam());
     ASSERT_TRUE(f.start());
@@ -468,7 +473,8 @@ TEST_P(PointerE2E, FilesDroppedFromAnotherProgramAreCopiedIntoThePaneUnderThePoi
     testsupport::make_dir(outside);
     testsupport::write_file(outside + "/one.txt", "1");
     testsupport::write_file(outside + "/two words.txt", "2");
-    DragSource source(f.t.home(), {"file://" + outside + "/one.txt", "file://" + outside + "/two%20words.txt"});
+    DragSource source(f.t.home(),
+                      {"file://" + outside + "/one.txt", "file://" + outside + "/two%20words.txt"});
     ASSERT_TRUE(source.wait_window()) << testsupport::read_file(source.out);
     const e2e::WindowGeometry g = f.t.geometry();
     const Region target = f.at(named("PaneRow", "..", true));
@@ -496,4 +502,6 @@ TEST_P(PointerE2E, AWebAddressDroppedOntoAPaneIsRefused) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scales, PointerE2E, ::testing::Values(100, 150),
-                         [](const ::testing::TestParamInfo<int>& p) { return "at" + std::to_string(p.param); });
+                         [](const ::testing::TestParamInfo<int>& p) {
+                             return "at" + std::to_string(p.param);
+                         });
