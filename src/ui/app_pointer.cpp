@@ -150,7 +150,6 @@ bool App::click_refused(const HitRect& hit, unsigned click_count) const {
     if (click_count >= 2 && hit.what != Hit::PaneRow) return true;
     if (hit.in_overlay && (m_overlay == Overlay::None || m_hits_overlay_serial != m_overlay_serial))
         return true;
-    if (hit.what == Hit::Overlay && m_overlay == Overlay::None) return true;
     return acts_on_pane(hit.what) && work_running();
 }
 
