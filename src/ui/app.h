@@ -268,6 +268,7 @@ private:
     static void on_drag_begin_cb(GtkWidget* widget, GdkDragContext* context, App* app);
     static int on_drag_motion_cb(GtkWidget* widget, GdkDragContext* context, int x, int y, unsigned time,
                                  App* app);
+    static int on_drag_drop_cb(GtkWidget* widget, GdkDragContext* context, int x, int y, unsigned time, App* app);
     static void on_drag_leave_cb(GtkWidget* widget, GdkDragContext* context, unsigned time, App* app);
     static void on_drag_data_received_cb(GtkWidget* widget, GdkDragContext* context, int x, int y,
                                          GtkSelectionData* data, unsigned info, unsigned time, App* app);

@@ -44,6 +44,7 @@ cairo_surface_t* make_drag_icon(const Palette& palette, const std::vector<std::s
 
 void App::connect_drag_signals() {
     g_signal_connect(m_canvas, "drag-data-received", G_CALLBACK(&App::on_drag_data_received_cb), this);
+    g_signal_connect(m_canvas, "drag-drop", G_CALLBACK(&App::on_drag_drop_cb), this);
     g_signal_connect(m_canvas, "drag-motion", G_CALLBACK(&App::on_drag_motion_cb), this);
     g_signal_connect(m_canvas, "drag-leave", G_CALLBACK(&App::on_drag_leave_cb), this);
     g_signal_connect(m_canvas, "drag-data-get", G_CALLBACK(&App::on_drag_data_get_cb), this);
@@ -112,13 +113,27 @@ int App::on_drag_motion_cb(GtkWidget*, GdkDragContext*, int x, int, unsigned, Ap
     return FALSE;
 }
 
+int App::on_drag_drop_cb(GtkWidget* widget, GdkDragContext* context, int, int, unsigned time, App*) {
+    GdkAtom uri_list = gdk_atom_intern_static_string("text/uri-list");
+    GList* offered = gdk_drag_context_list_targets(context);
+    if (!g_list_find(offered, uri_list)) {
+        gtk_drag_finish(context, FALSE, FALSE, time);
+        return TRUE;
+    }
+    gtk_drag_get_data(widget, context, uri_list, time);
+    return TRUE;
+}
+
 void App::on_drag_leave_cb(GtkWidget*, GdkDragContext*, unsigned, App* app) {
     app->m_drag_active = app->m_drag_inside = false;
     app->request_redraw();
 }
 
 void App::on_drag_data_received_cb(GtkWidget* widget, GdkDragContext* context, int x, int,
-                                   GtkSelectionData* data, unsigned, unsigned, App* app) {
+                                   GtkSelectionData* data, unsigned, unsigned time, App* app) {
+    // Never ask the source to delete anything: a move is carried out by the engine, which removes each
+    // source only once its copy is in place.
+    gtk_drag_finish(context, gtk_selection_data_get_length(data) >= 0, FALSE, time);
     app->m_drag_active = app->m_drag_inside = false;
     app->request_redraw();
     const double lx = x / app->m_ui_scale;

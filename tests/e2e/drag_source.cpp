@@ -1,11 +1,14 @@
 // Another program to drag files from: a small window titled "drag-source" at a given screen position
 // that offers the URIs of its command line as "text/uri-list" when dragged. Usage:
-//   e2e_drag_source X Y URI...
-// It says "drag-begin", "data-get" and "drag-end" on its standard output as the drag goes.
+//   e2e_drag_source [--move] X Y URI...
+// It says "drag-begin", "data-get" and "drag-end" on its standard output as the drag goes. With --move it
+// offers only a move and, like a source that honours the move itself, says "data-delete" when the drop
+// asks it to delete what it gave.
 #include <gtk/gtk.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -23,6 +26,11 @@ void on_get(GtkWidget*, GdkDragContext*, GtkSelectionData* data, guint, guint, g
     std::fflush(stdout);
 }
 
+void on_delete(GtkWidget*, GdkDragContext*, gpointer) {
+    std::printf("data-delete\n");
+    std::fflush(stdout);
+}
+
 void on_end(GtkWidget*, GdkDragContext*, gpointer) {
     std::printf("drag-end\n");
     std::fflush(stdout);
@@ -32,8 +40,13 @@ void on_end(GtkWidget*, GdkDragContext*, gpointer) {
 
 int main(int argc, char** argv) {
     gtk_init(&argc, &argv);
+    const bool move = argc > 1 && std::strcmp(argv[1], "--move") == 0;
+    if (move) {
+        --argc;
+        ++argv;
+    }
     if (argc < 4) {
-        std::fprintf(stderr, "usage: %s X Y URI...\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--move] X Y URI...\n", argv[0]);
         return 2;
     }
     for (int i = 3; i < argc; ++i)
@@ -49,9 +62,10 @@ int main(int argc, char** argv) {
     gtk_container_add(GTK_CONTAINER(window), box);
 
     static const GtkTargetEntry kUris{const_cast<gchar*>("text/uri-list"), 0, 0};
-    gtk_drag_source_set(box, GDK_BUTTON1_MASK, &kUris, 1, GDK_ACTION_COPY);
+    gtk_drag_source_set(box, GDK_BUTTON1_MASK, &kUris, 1, move ? GDK_ACTION_MOVE : GDK_ACTION_COPY);
     g_signal_connect(box, "drag-begin", G_CALLBACK(on_begin), nullptr);
     g_signal_connect(box, "drag-data-get", G_CALLBACK(on_get), nullptr);
+    g_signal_connect(box, "drag-data-delete", G_CALLBACK(on_delete), nullptr);
     g_signal_connect(box, "drag-end", G_CALLBACK(on_end), nullptr);
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
     gtk_widget_show_all(window);

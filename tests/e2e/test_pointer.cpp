@@ -214,7 +214,8 @@ struct Fixture {
 struct DragSource {
     pid_t pid = -1;
     std::string out;
-    DragSource(const std::string& dir, const std::vector<std::string>& uris) : out(dir + "/drag-source.txt") {
+    DragSource(const std::string& dir, const std::vector<std::string>& uris, bool move = false)
+        : out(dir + "/drag-source.txt") {
         pid = fork();
         if (pid == 0) {
             setenv("DISPLAY", e2e::XServer::instance().display().c_str(), 1);
@@ -225,8 +226,10 @@ struct DragSource {
                 dup2(fd, 1);
                 dup2(fd, 2);
             }
-            std::vector<char*> argv{const_cast<char*>(TAVRIN_DRAG_SOURCE), const_cast<char*>("20"),
-                                    const_cast<char*>("20")};
+            std::vector<char*> argv{const_cast<char*>(TAVRIN_DRAG_SOURCE)};
+            if (move) argv.push_back(const_cast<char*>("--move"));
+            argv.push_back(const_cast<char*>("20"));
+            argv.push_back(const_cast<char*>("20"));
             for (const std::string& u : uris)
                 argv.push_back(const_cast<char*>(u.c_str()));
             argv.push_back(nullptr);
@@ -489,6 +492,31 @@ TEST_P(PointerE2E, FilesDroppedFromAnotherProgramAreCopiedIntoThePaneUnderThePoi
     EXPECT_EQ(testsupport::read_file(f.right + "/one.txt"), "1");
     EXPECT_EQ(testsupport::read_file(f.right + "/two words.txt"), "2");
     EXPECT_TRUE(testsupport::exists(outside + "/one.txt"));
+}
+
+// A move dropped from another program is ours to carry out: the source must not be told to delete its files
+// while the engine is still copying them (or at all, if the move fails half-way).
+TEST_P(PointerE2E, AMoveDroppedFromAnotherProgramNeverAsksTheSourceToDelete) {
+    Fixture f(GetParam());
+    ASSERT_TRUE(f.start());
+    const std::string outside = f.t.home() + "/outside";
+    testsupport::make_dir(outside);
+    testsupport::write_file(outside + "/m1.txt", "m1");
+    testsupport::write_file(outside + "/m2.txt", "m2");
+    DragSource source(f.t.home(), {"file://" + outside + "/m1.txt", "file://" + outside + "/m2.txt"}, true);
+    ASSERT_TRUE(source.wait_window()) << testsupport::read_file(source.out);
+    const e2e::WindowGeometry g = f.t.geometry();
+    const Region target = f.at(named("PaneRow", "..", true));
+    f.drag(120, 80, g.x + target.cx(), g.y + target.cy() + 4 * target.h, false);
+    ASSERT_TRUE(f.t.wait_log("drop: 2 item(s) -> " + f.right + " (move, from outside)", kWait))
+        << f.t.log() << testsupport::read_file(source.out);
+    ASSERT_TRUE(f.t.wait_log("result: Moved", kWait)) << f.t.log();
+    EXPECT_EQ(testsupport::read_file(f.right + "/m1.txt"), "m1");
+    EXPECT_EQ(testsupport::read_file(f.right + "/m2.txt"), "m2");
+    EXPECT_FALSE(testsupport::exists(outside + "/m1.txt"));
+    const std::string said = testsupport::read_file(source.out);
+    EXPECT_NE(said.find("drag-end"), std::string::npos) << said;
+    EXPECT_EQ(said.find("data-delete"), std::string::npos) << said;
 }
 
 TEST_P(PointerE2E, AWebAddressDroppedOntoAPaneIsRefused) {
