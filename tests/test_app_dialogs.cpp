@@ -5,6 +5,7 @@
 #include "config_home.h"
 #include "base/logger.h"
 #include "config/settings.h"
+#include "config_home.h"
 #include "temp_dir.h"
 #include "ui/app.h"
 #include "ui/selftest_script.h"
@@ -23,8 +24,7 @@ using testsupport::TempDir;
 
 namespace {
 
-[[maybe_unused]] ::testing::Environment* const g_home =
-    ::testing::AddGlobalTestEnvironment(new testsupport::ConfigHome("app-dialogs-home"));
+[[maybe_unused]] ::testing::Environment* const g_home = testsupport::ConfigHome::install("app-dialogs-home");
 
 class Dialogs : public ::testing::Test {
 protected:

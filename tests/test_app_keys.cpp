@@ -4,6 +4,7 @@
 #include "config_home.h"
 #include "base/logger.h"
 #include "config/settings.h"
+#include "config_home.h"
 #include "temp_dir.h"
 #include "ui/app.h"
 #include "ui/selftest_script.h"
@@ -18,8 +19,7 @@ using testsupport::TempDir;
 
 namespace {
 
-[[maybe_unused]] ::testing::Environment* const g_home =
-    ::testing::AddGlobalTestEnvironment(new testsupport::ConfigHome("app-keys-home"));
+[[maybe_unused]] ::testing::Environment* const g_home = testsupport::ConfigHome::install("app-keys-home");
 
 class Keys : public ::testing::Test {
 protected:

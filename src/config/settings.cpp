@@ -356,6 +356,31 @@ void set_column_enabled(Settings& settings, ColumnId id, bool on) {
     if (bool* flag = column_flag(settings, id)) *flag = on;
 }
 
+int& column_width_setting(Settings& settings, std::optional<ColumnId> id) {
+    if (!id) return settings.col_w_name;
+    switch (*id) {
+    case ColumnId::Size:
+        return settings.col_w_size;
+    case ColumnId::Type:
+        return settings.col_w_type;
+    case ColumnId::Modified:
+        return settings.col_w_modified;
+    case ColumnId::Created:
+        return settings.col_w_created;
+    case ColumnId::Permissions:
+        return settings.col_w_permissions;
+    case ColumnId::Owner:
+        return settings.col_w_owner;
+    case ColumnId::Group:
+        break;
+    }
+    return settings.col_w_group;
+}
+
+int column_width_setting(const Settings& settings, std::optional<ColumnId> id) {
+    return column_width_setting(const_cast<Settings&>(settings), id);
+}
+
 std::optional<ColumnId> column_for_action(Action action) {
     switch (action) {
     case Action::ToggleColSize:

@@ -114,5 +114,8 @@ private:
 
 bool column_enabled(const Settings& settings, ColumnId id);
 void set_column_enabled(Settings& settings, ColumnId id, bool on);
+// The width the user gave a column (0: automatic); the name column when `id` is empty.
+int& column_width_setting(Settings& settings, std::optional<ColumnId> id);
+int column_width_setting(const Settings& settings, std::optional<ColumnId> id);
 // The column a column toggle command shows or hides; nothing for any other action.
 std::optional<ColumnId> column_for_action(Action action);

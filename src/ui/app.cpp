@@ -284,8 +284,12 @@ void App::build_window() {
     g_signal_connect(m_window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
 
     static const GtkTargetEntry kUriTarget{const_cast<gchar*>("text/uri-list"), 0, 0};
-    gtk_drag_dest_set(m_canvas, GTK_DEST_DEFAULT_ALL, &kUriTarget, 1,
+    // The drop itself is handled by hand (drag-drop): GTK's default would tell the source of a move to
+    // delete its files as soon as their names arrived, long before the engine has copied them.
+    gtk_drag_dest_set(m_canvas, GtkDestDefaults(GTK_DEST_DEFAULT_MOTION | GTK_DEST_DEFAULT_HIGHLIGHT), &kUriTarget, 1,
                       GdkDragAction(GDK_ACTION_COPY | GDK_ACTION_MOVE));
+    connect_pointer_signals();
+    connect_drag_signals();
 
     m_tick_id = g_timeout_add(100, reinterpret_cast<GSourceFunc>(&App::on_tick_cb), this);
     gtk_widget_show_all(m_window);

@@ -23,6 +23,12 @@ typedef union _GdkEvent GdkEvent;
 typedef struct _GdkEventConfigure GdkEventConfigure;
 typedef struct _GdkEventAny GdkEventAny;
 typedef struct _GdkEventKey GdkEventKey;
+typedef struct _GdkEventButton GdkEventButton;
+typedef struct _GdkEventMotion GdkEventMotion;
+typedef struct _GdkEventScroll GdkEventScroll;
+typedef struct _GdkEventCrossing GdkEventCrossing;
+typedef struct _GdkDragContext GdkDragContext;
+typedef struct _GtkSelectionData GtkSelectionData;
 
 class AppTestPeer;
 namespace bookmarks {
@@ -144,6 +150,8 @@ public:
     void flash_panes();
     // Copies (or moves) the active entries of the other side into the folder of side `to_right`.
     void start_transfer(bool to_right, bool move);
+    // The same for any sources (a drop); false when a check refused it (a message then says why).
+    bool start_transfer_of(const std::vector<std::string>& sources, bool to_right, bool move);
     const LastResult& last_result() const { return m_result; }
     static double now_seconds() { return steady_seconds(); }
 
@@ -208,6 +216,30 @@ public:
     void overlay_panel_size(double& w, double& h);
     // ---- end commands ----
 
+    // ---- Pointer input (app_pointer.cpp) ----
+    // One press at a point in layout units; click_count 2 is the press that completes a double click.
+    void handle_click(double x, double y, int button, unsigned state, unsigned click_count);
+    void handle_release();
+    // Pointer motion in layout units; `state` holds the buttons and modifiers held.
+    void handle_motion(double x, double y, unsigned state);
+    // One wheel step: `notches` is -1 (up) or +1 (down) for a notch, or the vertical delta of a smooth
+    // scroll (`smooth` set).
+    void handle_scroll(double x, double y, double notches, bool smooth, unsigned state);
+    void handle_leave();
+    double column_width_now(int column, bool right) const;
+    void set_column_width(int column, double width);
+    void open_column_menu(double x, double y, bool right);
+    void drag_pane_hscroll(double x);
+    // The rows the last frame showed in that pane (the search bar takes one).
+    int visible_rows_of(bool right) const;
+    // ---- end pointer ----
+
+    // ---- Drag and drop (app_dnd.cpp) ----
+    // A drop of URIs onto the pane of side `right`; `from_pane` when they were dragged out of a pane of
+    // this window, `move` when the drag asked for a move.
+    void handle_drop(const std::vector<std::string>& uris, bool right, bool move, bool from_pane);
+    // ---- end drag and drop ----
+
     // ---- Self-test (app_selftest.cpp) ----
     // Runs one step of a self-test script; false for a step it does not know.
     bool run_self_test_step(const std::string& step);
@@ -226,6 +258,27 @@ private:
     static int on_tick_cb(App* app);
     static int on_signal_cb(void* app);
     static int on_key_press_cb(GtkWidget* widget, GdkEventKey* event, App* app);
+    static int on_button_press_cb(GtkWidget* widget, GdkEventButton* event, App* app);
+    static int on_button_release_cb(GtkWidget* widget, GdkEventButton* event, App* app);
+    static int on_motion_cb(GtkWidget* widget, GdkEventMotion* event, App* app);
+    static int on_scroll_cb(GtkWidget* widget, GdkEventScroll* event, App* app);
+    static int on_leave_cb(GtkWidget* widget, GdkEventCrossing* event, App* app);
+    void connect_pointer_signals();
+    // Drag and drop (app_dnd.cpp).
+    static void on_drag_begin_cb(GtkWidget* widget, GdkDragContext* context, App* app);
+    static int on_drag_motion_cb(GtkWidget* widget, GdkDragContext* context, int x, int y, unsigned time,
+                                 App* app);
+    static int on_drag_drop_cb(GtkWidget* widget, GdkDragContext* context, int x, int y, unsigned time, App* app);
+    static void on_drag_leave_cb(GtkWidget* widget, GdkDragContext* context, unsigned time, App* app);
+    static void on_drag_data_received_cb(GtkWidget* widget, GdkDragContext* context, int x, int y,
+                                         GtkSelectionData* data, unsigned info, unsigned time, App* app);
+    static void on_drag_data_get_cb(GtkWidget* widget, GdkDragContext* context, GtkSelectionData* data,
+                                    unsigned info, unsigned time, App* app);
+    static void on_drag_end_cb(GtkWidget* widget, GdkDragContext* context, App* app);
+    void connect_drag_signals();
+    // Starts dragging the pressed pane's selection out of the window; `event` is the motion that passed
+    // the threshold.
+    void begin_pane_drag(GdkEvent* event);
     void tick();
     // The steps of the tick (app_jobs.cpp).
     void tick_transfer_ended();
@@ -267,6 +320,8 @@ private:
     // Which job's failures the error list shows: it lists only the job that opened it.
     enum class ErrorSource { None, Copy, Task };
     ErrorSource m_errors_source = ErrorSource::None;
+    // The job the result line reports, whose failures its error banner lists.
+    ErrorSource m_result_source = ErrorSource::None;
     double m_progress_hold_until = 0;
     LastResult m_result;
     std::string m_flash_text;
@@ -335,12 +390,60 @@ private:
     bool m_drag_scroll_right = false;
     double m_drag_scroll_offset = 0;
 
+    // What the last frame drew of each pane's list: the name column's width, the rows shown, and the
+    // vertical scroll track (height 0 without one) with its thumb.
+    double m_pane_name_w[2] = {0, 0};
+    int m_pane_visible[2] = {0, 0};
+    double m_pane_vtrack_y[2] = {0, 0};
+    double m_pane_vtrack_h[2] = {0, 0};
+    double m_pane_vthumb_h[2] = {0, 0};
+
     // Drag and drop over the panes.
     bool m_drag_active = false;
     bool m_drag_inside = false;
     bool m_drag_target_right = false;
     int m_drag_row = -1;
     // ---- end rendering ----
+
+    // ---- Pointer input (app_pointer.cpp) and drag and drop (app_dnd.cpp) ----
+    // Why a click is not dispatched: busy panes, an open dialog, a stale region; see app_pointer.cpp.
+    bool click_refused(const HitRect& hit, unsigned click_count) const;
+    // Closes an open menu or drive list instead of dispatching; true when the click was spent on that.
+    bool click_closes_popup(const HitRect& hit);
+    void dispatch_click(const HitRect& hit, double x, double y, int button, unsigned state);
+    bool dispatch_pane_click(const HitRect& hit, double x, double y, int button, unsigned state);
+    bool dispatch_bar_click(const HitRect& hit, int button);
+    bool dispatch_menu_click(const HitRect& hit);
+    bool dispatch_work_click(const HitRect& hit, double x, double y);
+    void click_row(const HitRect& hit, double x, double y, int button, unsigned state, unsigned click_count);
+    void click_path_segment(bool right, int segment);
+    void click_drive_item(const HitRect& hit);
+    void click_bookmark(int index);
+    void make_pane_active(bool right);
+    void open_context_menu(double x, double y, bool right);
+    void close_menus();
+    bool work_running() const;
+    void drag_pane_vscroll(double y);
+    void drag_overlay_size(double x, double y);
+    void update_hover(double x, double y);
+    void set_pointer_cursor(const char* name);
+    void end_pane_drag();
+
+    bool m_press_pending = false;
+    double m_press_x = 0, m_press_y = 0;
+    int m_press_row = -1;
+    bool m_press_right = false;
+    bool m_press_defer_select = false;
+    bool m_drag_from_pane = false;
+    bool m_drag_source_right = false;
+    std::vector<std::string> m_drag_paths;
+    const char* m_cursor_name = nullptr;
+    int m_list_hover = -1;
+    // Dialogs opened so far, and the count when the hit list was drawn: a region of a dialog that has
+    // closed (or given way to another) since the frame was drawn is not clickable.
+    uint64_t m_overlay_serial = 0;
+    uint64_t m_hits_overlay_serial = 0;
+    // ---- end pointer ----
 
     // ---- Menus, header, bridge and status bar (app_header.cpp, app_progress.cpp) ----
     void draw_menu_bar();
@@ -469,7 +572,8 @@ private:
     double message_text_height(double width);
     void log_dialog_options();
     double m_overlay_min_w = 0, m_overlay_min_h = 0;
-    bool m_overlay_resize = false;
+    // The dialog whose size the pointer drags: 0 none, 1 the archive browser, 2 the hex viewer.
+    int m_overlay_resize = 0;
     Overlay m_logged_overlay = Overlay::None;
     // ---- end dialogs ----
 
@@ -487,5 +591,10 @@ private:
     uint64_t m_selftest_frame_mark = 0;
     bool m_selftest_no_wait = false; // the step began with "&": go on while work runs
     uint64_t m_frames_drawn = 0;
+    // With the step "hits", every frame whose regions differ from the last logged ones logs them all, in
+    // window pixels, so that a test driving the real pointer knows where to click.
+    void log_hits_if_changed();
+    bool m_log_hits = false;
+    std::string m_logged_hits;
     // ---- end self-test ----
 };

@@ -52,6 +52,7 @@ void App::set_overlay(Overlay overlay, const std::string& title) {
     }
     m_overlay = overlay;
     m_overlay_title = title;
+    ++m_overlay_serial;
     request_redraw();
 }
 

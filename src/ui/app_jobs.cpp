@@ -27,21 +27,25 @@ void App::busy_message() {
 }
 
 void App::start_transfer(bool to_right, bool move) {
+    start_transfer_of(pane_for(!to_right).action_paths(), to_right, move);
+}
+
+bool App::start_transfer_of(const std::vector<std::string>& sources, bool to_right, bool move) {
     copy_engine::Engine& engine = copy_engine::instance();
     // A running background task does not block a transfer: they use different workers.
-    if (engine.is_running()) return busy_message();
+    if (engine.is_running()) return busy_message(), false;
     Pane& target = pane_for(to_right);
-    Pane& source = pane_for(!to_right);
-    std::vector<std::string> sources = source.action_paths();
-    if (sources.empty()) return show_message(tr("dlg.nothing_title"), tr("dlg.nothing_text"), false);
-    if (source.path() == target.path())
-        return show_message(tr("dlg.same_dir_title"), tr("dlg.same_dir_text"), false);
+    if (sources.empty()) return show_message(tr("dlg.nothing_title"), tr("dlg.nothing_text"), false), false;
+    const bool same_dir = std::all_of(sources.begin(), sources.end(), [&](const std::string& from) {
+        return su::parent_of(from) == target.path();
+    });
+    if (same_dir) return show_message(tr("dlg.same_dir_title"), tr("dlg.same_dir_text"), false), false;
     // A folder that vanished under the pane would be made again by the engine, somewhere the user no
     // longer looks.
     if (!target.error().empty() || !fsops::stat_path(target.path()).is_dir) {
         Log::instance().warnf("transfer refused: target %s is not readable (%s)", target.path().c_str(),
                               target.error().c_str());
-        return show_message(tr("dlg.error"), tr("err.no_such_folder"), true);
+        return show_message(tr("dlg.error"), tr("err.no_such_folder"), true), false;
     }
     m_rename_candidates.clear();
     if (move) {
@@ -56,12 +60,13 @@ void App::start_transfer(bool to_right, bool move) {
                       move ? copy_engine::Operation::Move : copy_engine::Operation::Copy, s.thread_count,
                       s.default_conflict)) {
         m_rename_candidates.clear();
-        return busy_message();
+        return busy_message(), false;
     }
     // The tick reports the end also when the job is over before it first looks.
     m_transfer_was_running = true;
     m_transfer_is_move = move;
     request_redraw();
+    return true;
 }
 
 // A move within one file system renames its sources and the engine counts them nowhere; a source that
@@ -115,6 +120,7 @@ void App::tick_transfer_ended() {
     m_result.failures = snap.failures_total;
     m_result.disk_full = snap.disk_full;
     m_result.cancelled = snap.cancelled;
+    m_result_source = ErrorSource::Copy;
     m_rename_candidates.clear();
     log_result(m_result);
     if (!snap.failures.empty() && m_overlay == Overlay::None)
@@ -146,6 +152,7 @@ void App::tick_task_ended() {
     m_result.detail = status.result;
     m_result.failures = status.failures.size();
     m_result.cancelled = status.cancelled;
+    m_result_source = ErrorSource::Task;
     log_result(m_result);
     if (!status.failures.empty() && m_overlay == Overlay::None)
         open_error_list(ErrorSource::Task, status.title);

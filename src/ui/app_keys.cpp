@@ -397,8 +397,8 @@ const std::string* App::pane_path_inside_selection() const {
 
 void App::move_cursor_key(Pane::Move move, bool extend) {
     Pane& pane = active_pane();
-    pane.move_cursor(move, extend, m_layout.visible_rows);
-    pane.ensure_cursor_visible(m_layout.visible_rows);
+    pane.move_cursor(move, extend, visible_rows_of(m_active_right));
+    pane.ensure_cursor_visible(visible_rows_of(m_active_right));
 }
 
 bool App::handle_global_key(GdkEventKey* event) {
@@ -525,7 +525,7 @@ bool App::type_ahead(unsigned keyval, unsigned state) {
         if (!su::starts_with(su::lower_ascii(entries[i].name), wanted)) continue;
         // Moving the cursor must leave the selection alone: the user may be looking for a row to add.
         pane.set_cursor(int(i), false);
-        pane.ensure_cursor_visible(m_layout.visible_rows);
+        pane.ensure_cursor_visible(visible_rows_of(m_active_right));
         break;
     }
     return true;

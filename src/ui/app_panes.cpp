@@ -58,30 +58,7 @@ struct Columns {
 };
 
 double column_width(const Settings& s, const ColumnSpec& def) {
-    int saved = 0;
-    switch (def.id) {
-    case ColumnId::Size:
-        saved = s.col_w_size;
-        break;
-    case ColumnId::Type:
-        saved = s.col_w_type;
-        break;
-    case ColumnId::Modified:
-        saved = s.col_w_modified;
-        break;
-    case ColumnId::Created:
-        saved = s.col_w_created;
-        break;
-    case ColumnId::Permissions:
-        saved = s.col_w_permissions;
-        break;
-    case ColumnId::Owner:
-        saved = s.col_w_owner;
-        break;
-    case ColumnId::Group:
-        saved = s.col_w_group;
-        break;
-    }
+    int saved = column_width_setting(s, def.id);
     return saved > 0 ? double(saved) : def.width;
 }
 
@@ -389,6 +366,21 @@ void App::place_pane_list(PaneFrame& f, double list_top) {
     }
     m_pane_content_w[side] = f.cols.content_w;
     m_pane_view_w[side] = f.view_w;
+    m_pane_name_w[side] = f.cols.name_w;
+    // Keys and the wheel page by what this frame shows, not by the window's row count.
+    m_pane_visible[side] = f.visible;
+}
+
+double App::column_width_now(int column, bool right) const {
+    const Settings& s = SettingsStore::instance().get();
+    if (column < 0) {
+        if (s.col_w_name > 0) return s.col_w_name;
+        const int side = right ? 1 : 0;
+        return m_pane_name_w[side] > 0 ? m_pane_name_w[side] : kNameMinWidth;
+    }
+    for (const ColumnSpec& def : kColumnSpecs)
+        if (int(def.id) == column) return column_width(s, def);
+    return 78;
 }
 
 // Column header: the labels with the sort mark, the dividers and the resize handles between columns.
@@ -461,7 +453,8 @@ void App::draw_pane_rows(const PaneFrame& f) {
     const int n = f.count;
     const double list_bottom = list_top + list_h;
     Painter::Saved saved = pt.save();
-    pt.clip(x, list_top, w, list_h);
+    // Cells scrolled sideways end where the vertical scroll bar begins, as the column header does.
+    pt.clip(x, list_top, f.view_w, list_h);
     // The list and its rows take clicks over the pane's whole width; the scroll thumb, registered later,
     // lies on top of them, and the track beside it then still belongs to the list.
     add_hit(x, list_top, w, list_h, Hit::PaneBackground, 0, f.right);
@@ -553,7 +546,10 @@ void App::draw_pane_row(const PaneFrame& f, int i, double ry, const char* date_f
         pt.text(shown, tx, cy, TextStyle(12.5, name_colour).with_max_width(name_room));
     }
     if (!is_parent(e)) draw_row_cells(f, e, cy, strong, date_fmt);
-    add_hit(x, ry, f.w, row_h, Hit::PaneRow, i, f.right, e.name);
+    // A row cut off by the end of the list takes clicks only on its visible part, not on the scroll
+    // strip and the status bar beneath.
+    const double row_hit_h = std::min(row_h, f.list_top + f.list_h - ry);
+    if (row_hit_h > 0) add_hit(x, ry, f.w, row_hit_h, Hit::PaneRow, i, f.right, e.name);
 }
 
 // The cells of the columns after the name, right-aligned; those scrolled out of view are skipped.
@@ -624,6 +620,11 @@ void App::draw_pane_scroll_bars(const PaneFrame& f) {
         bool dragged = m_dragging_scroll && m_drag_scroll_right == f.right;
         pt.fill_rounded(tx + 2, ty, 7, th, 4, p.secondary, dragged ? 0.85 : 0.55);
         add_hit(tx, ty, bar_w, th, Hit::ScrollThumb, 0, f.right);
+        m_pane_vtrack_y[side] = list_top;
+        m_pane_vtrack_h[side] = list_h;
+        m_pane_vthumb_h[side] = th;
+    } else {
+        m_pane_vtrack_h[side] = 0;
     }
 }
 
@@ -694,7 +695,9 @@ void App::draw_drive_popup(const std::vector<drives::Drive>& list, bool right, d
         double room = bw - 34 - (free.empty() ? 0 : fw + 10);
         pt.text(d.label, bx + 26, ry + 15 - 6, TextStyle(12.5, p.text).with_max_width(room));
         pt.text(d.path, bx + 26, ry + 15 + 7, TextStyle(11, p.dim).with_max_width(room));
-        add_hit(bx, ry, bw, 30, Hit::DriveItem, i, right, d.label);
+        // The region names the drive by its folder: the refresh the opening started may reorder the list
+        // before the click.
+        add_hit(bx, ry, bw, 30, Hit::DriveItem, i, right, d.path);
     }
 }
 

@@ -149,12 +149,14 @@ void App::draw_all(cairo_t* cr, int width, int height) {
     m_frame_copy = copy_engine::instance().snapshot();
     m_frame_bg = BgTask::instance().snapshot();
     m_hits.clear();
+    m_hits_overlay_serial = m_overlay_serial;
     m_cr = cr;
     // Text must be shaped for this context's scale and font options.
     Painter::prepare_text(cr);
     m_layout = compute_layout(width / m_ui_scale, height / m_ui_scale);
     draw_all(cr);
     log_dialog_options();
+    if (m_log_hits) log_hits_if_changed();
     cairo_restore(cr);
     m_cr = nullptr;
     ++m_frames_drawn;
@@ -165,11 +167,13 @@ void App::draw_all(cairo_t*) {
     Painter pt = painter();
     if (l.pane_h > 0 && l.left_w > 0 && l.right_w > 0) {
         // The panes paint their whole rectangles opaquely; leaving them out of the window fill spares
-        // most of a full-screen fill per frame and gives the same pixels.
+        // most of a full-screen fill per frame and gives the same pixels. The holes stop one unit short
+        // of the panes' edges: at a fractional scale an edge falls inside a device pixel, which the hole
+        // and the pane would then each cover only in part, leaving it see-through.
         pt.set_colour(m_palette.window);
         pt.rect(0, 0, l.width, l.height);
-        pt.rect(l.left_x, l.pane_y, l.left_w, l.pane_h);
-        pt.rect(l.right_x, l.pane_y, l.right_w, l.pane_h);
+        if (l.left_w > 2 && l.pane_h > 2) pt.rect(l.left_x + 1, l.pane_y + 1, l.left_w - 2, l.pane_h - 2);
+        if (l.right_w > 2 && l.pane_h > 2) pt.rect(l.right_x + 1, l.pane_y + 1, l.right_w - 2, l.pane_h - 2);
         pt.fill_even_odd();
     } else {
         pt.fill_rect(0, 0, l.width, l.height, m_palette.window);

@@ -10,6 +10,8 @@
 
 #include <gtk/gtk.h>
 
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -73,11 +75,16 @@ bool App::run_self_test_step(const std::string& text) {
                 pane.set_cursor(int(i), false);
             else
                 pane.toggle_selection(int(i));
-            pane.ensure_cursor_visible(m_layout.visible_rows);
+            pane.ensure_cursor_visible(visible_rows_of(m_active_right));
             request_redraw();
             return true;
         }
         Log::instance().warnf("selftest: no entry '%s'", step.arg.c_str());
+        return true;
+    }
+    if (step.verb == "hits") {
+        m_log_hits = step.arg != "off";
+        m_logged_hits.clear();
         return true;
     }
     int n = 0;
@@ -143,4 +150,32 @@ void App::self_test_next() {
         ++m_selftest_unknown;
         log.warnf("selftest: unknown action '%s'", step.c_str());
     }
+}
+
+void App::log_hits_if_changed() {
+    std::string dump;
+    char line[160];
+    const double s = m_ui_scale;
+    for (const HitRect& r : m_hits) {
+        // Rows say whether they are selected and hold the cursor: what a click on them changed.
+        const Pane& pane = r.right ? m_right : m_left;
+        const bool row = r.what == Hit::PaneRow;
+        snprintf(line, sizeof line, "hit %s#%d %s %d,%d %dx%d%s%s%s%s ", hit_name(r.what), r.param,
+                 r.right ? "R" : "L", int(std::lround(r.x * s)), int(std::lround(r.y * s)),
+                 int(std::lround(r.w * s)), int(std::lround(r.h * s)), r.in_overlay ? " overlay" : "",
+                 r.in_menu ? " menu" : "", row && pane.is_selected(r.param) ? " selected" : "",
+                 row && pane.cursor() == r.param ? " cursor" : "");
+        dump += line + r.label + "\n";
+    }
+    if (dump == m_logged_hits) return;
+    m_logged_hits = dump;
+    Log& log = Log::instance();
+    log.infof("hits: begin %zu", m_hits.size());
+    size_t from = 0;
+    while (from < dump.size()) {
+        size_t end = dump.find('\n', from);
+        log.infof("%s", dump.substr(from, end - from).c_str());
+        from = end + 1;
+    }
+    log.infof("hits: end");
 }

@@ -85,6 +85,20 @@ public:
     bool& drag_target_right() { return m_app.m_drag_target_right; }
     int& drag_row() { return m_app.m_drag_row; }
 
+    // Pointer presses and drags.
+    bool& press_pending() { return m_app.m_press_pending; }
+    bool& press_defer_select() { return m_app.m_press_defer_select; }
+    bool& drag_from_pane() { return m_app.m_drag_from_pane; }
+    bool& drag_source_right() { return m_app.m_drag_source_right; }
+    int& col_drag() { return m_app.m_col_drag; }
+    bool& dragging_scroll() { return m_app.m_dragging_scroll; }
+    const char* cursor_name() const { return m_app.m_cursor_name; }
+    double& overlay_min_w() { return m_app.m_overlay_min_w; }
+    double& overlay_min_h() { return m_app.m_overlay_min_h; }
+    int* pane_visible() { return m_app.m_pane_visible; }
+    double* pane_vtrack_y() { return m_app.m_pane_vtrack_y; }
+    double* pane_vtrack_h() { return m_app.m_pane_vtrack_h; }
+
     // Menus, header, bridge and status bar.
     int& open_menu() { return m_app.m_open_menu; }
     int& menu_hover_item() { return m_app.m_menu_hover_item; }

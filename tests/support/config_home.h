@@ -1,5 +1,8 @@
 #pragma once
 
+// Settings and the log are process-wide: a suite that drives an App keeps them in one configuration
+// folder of its own for the whole run. Register it once per test binary:
+//   [[maybe_unused]] auto* const g_home = testsupport::ConfigHome::install("my-suite-home");
 #include "config/settings.h"
 #include "temp_dir.h"
 
@@ -10,8 +13,6 @@
 
 namespace testsupport {
 
-// Settings and the log are process-wide; they live in one configuration folder for the whole suite.
-// Installed with ::testing::AddGlobalTestEnvironment(new ConfigHome("name")).
 class ConfigHome : public ::testing::Environment {
 public:
     explicit ConfigHome(const std::string& name) : m_dir(name) {}
@@ -20,7 +21,9 @@ public:
         setenv("XDG_CONFIG_HOME", m_dir.sub("config").c_str(), 1);
         SettingsStore::instance().load();
     }
-    const std::string& path() const { return m_dir.path(); }
+    static ::testing::Environment* install(const std::string& name) {
+        return ::testing::AddGlobalTestEnvironment(new ConfigHome(name));
+    }
 
 private:
     TempDir m_dir;
