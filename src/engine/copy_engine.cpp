@@ -223,6 +223,7 @@ bool Engine::start(std::vector<std::string> sources, const std::string& target_d
         m_thread_count = workers;
         m_device_summary = summary;
         m_current.assign(static_cast<size_t>(workers), std::string());
+        m_slot_folder.assign(static_cast<size_t>(workers), kNoFolder);
         m_written_inodes.clear();
         m_scan_linked.clear();
         m_stalled_path.clear();
@@ -462,6 +463,7 @@ void Engine::scan_thread(std::vector<std::string> sources, std::string target_di
     Log::name_this_thread("scan");
     m_scan_tid = static_cast<uint64_t>(pthread_self());
     m_listings.clear();
+    m_folders_walked = 0;
     const std::vector<Source> measured = measure_sources(sources);
     check_free_space(target_dir);
 
@@ -655,6 +657,7 @@ void Engine::walk_folder(const std::string& from, const std::string& to, bool ma
         TargetFolder into{false, f.device};
         if (!enter_target_folder(f.src, f.dst, made_root && f.dst == to, into)) continue;
         walked.push_back(f.src);
+        ++m_folders_walked;
 
         fsops::RawListing listing = take_listing(f.src);
         if (!listing.error.empty()) note_failure(f.src, listing.error, f.dst, 1, listing.code);
@@ -669,6 +672,7 @@ void Engine::walk_folder(const std::string& from, const std::string& to, bool ma
                 FileTask& task = batch.emplace_back(task_for(e, std::move(child_src), std::move(child_dst)));
                 task.fresh_dir = into.fresh;
                 task.target_device = into.device;
+                task.folder = m_folders_walked;
             }
         }
         queue_tasks(batch);
@@ -748,18 +752,41 @@ void Engine::worker_thread(int slot) {
     if (m_active_workers.fetch_sub(1) == 1) finish_transfer();
 }
 
+void Engine::pick_other_folder(size_t slot) {
+    // Far enough to reach the next folder of a large one, near enough to stay cheap under the lock.
+    constexpr size_t kLookAhead = 1024;
+    auto busy = [&](uint32_t folder) {
+        for (size_t i = 0; i < m_slot_folder.size(); ++i)
+            if (i != slot && m_slot_folder[i] == folder) return true;
+        return false;
+    };
+    const uint32_t first = m_queue[m_queue_pos].folder;
+    if (!busy(first)) return;
+    const size_t end = std::min(m_queue.size(), m_queue_pos + kLookAhead);
+    for (size_t j = m_queue_pos + 1; j < end; ++j) {
+        const uint32_t f = m_queue[j].folder;
+        if (f != first && !busy(f)) {
+            std::swap(m_queue[m_queue_pos], m_queue[j]);
+            return;
+        }
+    }
+}
+
 bool Engine::next_task(int slot, FileTask& task) {
     const size_t s = static_cast<size_t>(slot);
     auto ready = [this] { return m_cancel.load() || m_queue_pos < m_queue.size() || m_queue_complete; };
     std::unique_lock lk(m_mutex);
     if (!ready()) {
         m_current[s].clear();
+        m_slot_folder[s] = kNoFolder;
         m_queue_cv.wait(lk, ready);
     }
     if (m_cancel || m_queue_pos >= m_queue.size()) {
         m_current[s].clear();
+        m_slot_folder[s] = kNoFolder;
         return false;
     }
+    pick_other_folder(s);
     // Handed out once: the queue keeps its length, not the tasks it has given away.
     task = std::move(m_queue[m_queue_pos++]);
     // A new serial first: a mark the watchdog decided on for the previous file carries that file's
@@ -767,6 +794,7 @@ bool Engine::next_task(int slot, FileTask& task) {
     m_slot_serial[s] += 1;
     note_slot_progress(slot);
     m_current[s] = task.source;
+    m_slot_folder[s] = task.folder;
     return true;
 }
 

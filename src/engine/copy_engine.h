@@ -138,7 +138,9 @@ private:
         bool multi_linked = false;
         bool fresh_dir = false;     // the target folder was made by this transfer
         uint64_t target_device = 0; // of the target folder, 0 when unknown
+        uint32_t folder = 0;        // the target folder's number in the walk (0: the target itself)
     };
+    static constexpr uint32_t kNoFolder = UINT32_MAX;
     // A source as the measuring phase found it (defined with the scan).
     struct Source;
     // The target folder the walk is in: made by this transfer (`fresh`), and its device.
@@ -198,6 +200,10 @@ private:
     // worker is to end. A slot left without work is marked idle before it waits, so that the watchdog
     // never takes the wait for a stall.
     bool next_task(int slot, FileTask& task);
+    // Two workers in one folder queue on its lock for every name they add: when the next task is in a
+    // folder that another worker is busy in, a task of another folder a little further on is swapped
+    // in front of it. Called under the lock with a task at the queue position.
+    void pick_other_folder(size_t slot);
     void run_task(const FileTask& task, int slot);
     // `look`: check for something at the target first; false for a folder this transfer made.
     Destination choose_destination(const FileTask& task, int slot, bool look);
@@ -270,6 +276,7 @@ private:
     std::vector<FailedItem> m_failures;
     size_t m_failures_total = 0;
     std::vector<std::string> m_current;
+    std::vector<uint32_t> m_slot_folder; // locked; per slot the folder of its task, kNoFolder when idle
     std::unique_ptr<std::atomic<double>[]> m_slot_last_progress;
     std::unique_ptr<std::atomic<uint64_t>[]> m_slot_tid;
     // Per slot, the serial of the file the watchdog interrupted (0: none); a slot's serial counts the
@@ -293,6 +300,7 @@ private:
     std::set<std::pair<uint64_t, uint64_t>> m_scan_linked;
     // Scan thread only: the listings of the measuring phase by source folder, let go as they are walked.
     std::unordered_map<std::string, fsops::RawListing> m_listings;
+    uint32_t m_folders_walked = 0; // scan thread only
     std::string m_device_summary;
     std::atomic<int64_t> m_retried{0};
     std::atomic<int64_t> m_cloned{0};
