@@ -587,6 +587,30 @@ INSTANTIATE_TEST_SUITE_P(Actions, FolderConflict,
                                     (std::get<1>(info.param) ? "_asked" : "_by_rule");
                          });
 
+// A merged folder whose subfolder meets a file of that name at the target: the subfolder is recorded and
+// its whole tree counted as dealt with (from what measuring listed), the rest is copied.
+TEST(CopyEngine, SubfolderBlockedByAFileIsRecordedAndCounted) {
+    TempDir tmp("engine-blocked");
+    for (const char* d : {"src", "src/d", "src/d/sub", "src/d/sub/deeper", "dst"})
+        testsupport::make_dir(tmp.sub(d));
+    testsupport::write_file(tmp.sub("src/d/a"), "a");
+    for (const char* f : {"sub/1", "sub/2", "sub/deeper/3"})
+        testsupport::write_file(tmp.sub(std::string("src/d/") + f), "four");
+    testsupport::make_dir(tmp.sub("dst/d"));
+    testsupport::write_file(tmp.sub("dst/d/sub"), "a file in the way");
+
+    Progress p = copy_and_wait({tmp.sub("src/d")}, tmp.sub("dst"), Operation::Copy, 2);
+    ASSERT_EQ(1u, p.failures_total) << failures_text(p);
+    EXPECT_EQ(tmp.sub("dst/d/sub"), p.failures[0].path);
+    EXPECT_EQ("a file with this name is in the way", p.failures[0].message);
+    EXPECT_EQ(4, p.files_total);
+    EXPECT_EQ(p.files_total, p.files_done);
+    EXPECT_EQ(p.bytes_total, p.bytes_done);
+    EXPECT_EQ(1, p.files_copied);
+    EXPECT_EQ("a", testsupport::read_file(tmp.sub("dst/d/a")));
+    EXPECT_EQ("a file in the way", testsupport::read_file(tmp.sub("dst/d/sub")));
+}
+
 TEST(CopyEngine, AsksOneQuestionAtATimeAcrossWorkers) {
     TempDir tmp("engine-questions");
     testsupport::make_dir(tmp.sub("src"));
@@ -1832,6 +1856,50 @@ TEST(Tool, MovesFlushTheTargetInBatchesBeforeRemovingSources) {
 
 // ---------------------------------------------------------------------------------------------------
 // Name races: several files heading for one name, in one transfer.
+
+// A clone or an in-kernel copy that a pair of file systems refuses is tried about once for that pair
+// (once per worker at most, as they start together), not once per file, and a refusal between two file
+// systems does not stop either from working between others.
+TEST(Tool, RefusedCloneAndKernelCopyAreTriedOncePerPairOfFileSystems) {
+    TempDir tmp("engine-pairs");
+    ScopedMount mem = ScopedMount::tmpfs("16m");
+    SKIP_UNLESS_MOUNTED(mem);
+    const int kFiles = 30;
+    const int kThreads = 4;
+    for (const std::string& dir : {mem.sub("from_memory"), tmp.sub("from_disk")}) {
+        testsupport::make_dir(dir);
+        for (int i = 0; i < kFiles; ++i)
+            testsupport::write_file(dir + "/f" + std::to_string(i), dir + " " + std::to_string(i));
+    }
+    testsupport::make_dir(tmp.sub("dst"));
+    std::string log = tmp.sub("calls.log");
+    testsupport::write_file(log, "");
+    std::vector<std::string> env = preload_env("engine_faults");
+    env.push_back("TAVRIN_CALL_LOG=" + log);
+    env.push_back("XDG_CONFIG_HOME=" + tmp.sub("config"));
+    ChildResult r = run_child({build_path("tavrin-copy"), "--threads", std::to_string(kThreads),
+                               mem.sub("from_memory"), tmp.sub("from_disk"), tmp.sub("dst")},
+                              env);
+    ASSERT_EQ(0, r.status) << r.out;
+    int clones = 0;
+    int kernel_copies = 0;
+    for (const auto& [t, what] : read_fault_log(log)) {
+        clones += what == "ficlone";
+        kernel_copies += what == "cfr";
+    }
+    // Neither tmpfs nor ext4 clones: two pairs that refuse.
+    EXPECT_GE(clones, 2);
+    EXPECT_LE(clones, 2 * kThreads);
+    // From the tmpfs the kernel refuses to copy; on the one file system it copies every file.
+    EXPECT_GE(kernel_copies, kFiles);
+    EXPECT_LE(kernel_copies, kFiles + kThreads);
+    for (const char* dir : {"from_memory", "from_disk"}) {
+        std::string from = std::string(dir) == "from_memory" ? mem.sub(dir) : tmp.sub(dir);
+        for (int i = 0; i < kFiles; i += 7)
+            EXPECT_EQ(from + " " + std::to_string(i),
+                      testsupport::read_file(tmp.sub("dst/" + std::string(dir) + "/f" + std::to_string(i))));
+    }
+}
 
 struct RaceCase {
     const char* name;

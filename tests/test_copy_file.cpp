@@ -269,15 +269,61 @@ TEST(CopyFile, RefusesWhatIsNotARegularFile) {
     TempDir dir;
     ASSERT_EQ(mkfifo(dir.sub("pipe").c_str(), 0644), 0);
     testsupport::make_dir(dir.sub("folder"));
-    for (const char* name : {"pipe", "folder"}) {
-        Progress p;
-        EXPECT_EQ(fsops::copy_file(dir.sub(name), dir.sub("out"), p.fn()),
-                  "not a regular file (pipe, socket or device)")
-            << name;
-        EXPECT_FALSE(testsupport::exists(dir.sub("out"))) << name;
-        EXPECT_TRUE(p.calls.empty()) << name;
+    // Also when a walk saw a regular file there a moment ago: the pipe put in its place is opened without
+    // waiting for a writer and refused by its own status.
+    fsops::CopyHints walked;
+    walked.source_is_regular = true;
+    for (const fsops::CopyHints& hints : {fsops::CopyHints{}, walked}) {
+        for (const char* name : {"pipe", "folder"}) {
+            Progress p;
+            EXPECT_EQ(fsops::copy_file(dir.sub(name), dir.sub("out"), p.fn(), nullptr,
+                                       fsops::Placement::NewName, hints),
+                      "not a regular file (pipe, socket or device)")
+                << name;
+            EXPECT_FALSE(testsupport::exists(dir.sub("out"))) << name;
+            EXPECT_TRUE(p.calls.empty()) << name;
+        }
     }
     EXPECT_EQ(fsops::clone_file(dir.sub("pipe"), dir.sub("out")), "not a regular file");
+    EXPECT_TRUE(partial_files(dir.path()).empty());
+}
+
+// A walk's status may be old by the time a file is copied: the copy takes size, mode and times from the
+// file as opened, and gets its mode whatever the umask would have made of it at creation.
+TEST(CopyFile, WalkedSourceGetsTheStatusItHasWhenOpened) {
+    TempDir dir;
+    testsupport::write_file(dir.sub("src"), "as walked", 0644);
+    fsops::CopyHints hints;
+    hints.source_is_regular = true;
+    struct stat opened {};
+    hints.opened = &opened;
+    // Written to after the walk: a later size and modification time.
+    testsupport::write_file(dir.sub("src"), "as written after the walk", 0644);
+    set_times(dir.sub("src"), {1500000000, 5}, {1600000000, 7});
+    struct stat now = stat_of(dir.sub("src"));
+    EXPECT_EQ(
+        fsops::copy_file(dir.sub("src"), dir.sub("copy"), {}, nullptr, fsops::Placement::NewName, hints), "");
+    EXPECT_EQ(opened.st_ino, now.st_ino);
+    EXPECT_EQ(opened.st_size, now.st_size);
+    expect_same_metadata(now, dir.sub("copy"), "copy of the changed file");
+    EXPECT_EQ(testsupport::read_file(dir.sub("copy")), "as written after the walk");
+
+    // The umask takes bits off a new file; the copy must still end with the source's.
+    struct Case {
+        mode_t umask_value;
+        mode_t mode;
+    };
+    for (Case c : {Case{077, 0644}, Case{022, 0666}, Case{0, 0751}, Case{027, 0400}}) {
+        std::string name = "m" + std::to_string(c.mode);
+        testsupport::write_file(dir.sub(name), "x", c.mode);
+        ASSERT_EQ(chmod(dir.sub(name).c_str(), c.mode), 0);
+        mode_t old = umask(c.umask_value);
+        std::string err = fsops::copy_file(dir.sub(name), dir.sub(name + ".copy"), {}, nullptr,
+                                           fsops::Placement::NewName, hints);
+        umask(old);
+        EXPECT_EQ(err, "");
+        EXPECT_EQ(stat_of(dir.sub(name + ".copy")).st_mode & 07777, c.mode) << std::oct << c.mode;
+    }
     EXPECT_TRUE(partial_files(dir.path()).empty());
 }
 
@@ -513,6 +559,18 @@ TEST(CopyFile, ReflinkCloneOnXfs) {
     EXPECT_FALSE(cloned);
     EXPECT_TRUE(same_contents(dir.sub("outside"), xfs.sub("existing")));
     EXPECT_TRUE(partial_files(xfs.path()).empty());
+
+    // What that pair of file systems refused is given up for that pair only: within the XFS the next
+    // copy is a clone again, also when the target's device is given.
+    cloned = false;
+    fsops::CopyHints hints;
+    hints.target_device = stat_of(xfs.path()).st_dev;
+    EXPECT_EQ(fsops::copy_file(dir.sub("outside"), xfs.sub("again"), {}, &cloned), "");
+    EXPECT_FALSE(cloned);
+    struct stat now = stat_of(src); // the comparisons above have read it
+    EXPECT_EQ(fsops::copy_file(src, xfs.sub("copy2"), {}, &cloned, fsops::Placement::NewName, hints), "");
+    EXPECT_TRUE(cloned);
+    expect_same_metadata(now, xfs.sub("copy2"), "clone after a refused pair");
 }
 
 TEST(CopyFile, ParallelCopiesOnSeveralThreads) {

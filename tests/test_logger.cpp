@@ -224,6 +224,47 @@ TEST(Log, RingKeepsTheLatestFortyThousandInOrder) {
     }
 }
 
+// Outside a batch every line is in the file at once; inside one, a warning or an error brings everything
+// before it along, and closing the last batch writes the rest.
+TEST(Log, BatchesHoldLinesBackUntilAWarningOrTheirEnd) {
+    Log& log = Log::instance();
+    FileWatch watch;
+    auto in_file = [&](const std::string& text) {
+        for (const std::string& line : watch.new_lines())
+            if (line.size() >= text.size() && line.compare(line.size() - text.size(), text.size(), text) == 0)
+                return true;
+        return false;
+    };
+    log.infof("unbatched line");
+    EXPECT_TRUE(in_file("unbatched line"));
+
+    log.begin_batch();
+    log.begin_batch(); // a job inside a transfer
+    log.infof("held 1");
+    log.warnf("warning in a batch");
+    EXPECT_TRUE(in_file("held 1"));
+    EXPECT_TRUE(in_file("warning in a batch"));
+    auto flushed = std::chrono::steady_clock::now();
+    // Lines are written at the latest a second after the last write; well within it, this one waits.
+    auto soon = [&] { return std::chrono::steady_clock::now() - flushed < std::chrono::milliseconds(500); };
+    log.infof("held 2");
+    if (soon()) {
+        EXPECT_FALSE(in_file("held 2"));
+    }
+    log.end_batch();
+    if (soon()) {
+        EXPECT_FALSE(in_file("held 2")) << "the outer batch is still open";
+    }
+    log.errorf("error in a batch");
+    EXPECT_TRUE(in_file("held 2"));
+    log.infof("held 3");
+    log.end_batch();
+    EXPECT_TRUE(in_file("held 3"));
+    log.end_batch(); // one too many is harmless
+    log.infof("unbatched again");
+    EXPECT_TRUE(in_file("unbatched again"));
+}
+
 TEST(Log, ClearForgetsTheRingButNotTheFile) {
     Log& log = Log::instance();
     log.infof("before clear");

@@ -11,7 +11,10 @@
 
 // The application log: one line per event, kept in an in-memory ring for the log panel and appended to
 // config_dir() + "/Tavrin.log", which is rotated to ".1" past 32 MiB. Callable from any thread; failures
-// of the file are never reported, the ring always works.
+// of the file are never reported, the ring always works. Each line reaches the file as it is written,
+// except while a batch is open (a transfer or a job that logs a line per file): then a warning or an
+// error is written at once with everything before it, other lines at the latest a second later, and
+// the rest when the last batch closes.
 class Log {
 public:
     enum class Level : int32_t { Debug = 0, Info = 1, Warn = 2, Error = 3 };
@@ -37,6 +40,10 @@ public:
     void errorf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
     // Returns at once, without formatting, while debug logging is off.
     void debugf(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
+    // Opens and closes a batch; batches nest (a transfer and a job may overlap).
+    void begin_batch();
+    void end_batch();
 
     // The remembered entries, oldest first (at most kRingSize).
     std::vector<Entry> recent() const;
@@ -74,4 +81,6 @@ private:
     int64_t m_bytes_written = 0;
     std::atomic<bool> m_debug{false};
     double m_start_time = 0.0;
+    int m_batches = 0;         // open batches
+    double m_last_flush = 0.0; // monotonic time of the last write to the file
 };

@@ -82,6 +82,8 @@ bool BgTask::start(Kind kind, const std::string& title, Job job) {
     m_finished = false;
     m_running = true;
     Log::instance().infof("%s start: %s", kind_log_name(kind), title.c_str());
+    // A job may log a line for every item: written in batches until it ends.
+    Log::instance().begin_batch();
 
     m_thread = std::thread([this, kind, job = std::move(job)] {
         Log::name_this_thread("task");
@@ -98,6 +100,7 @@ bool BgTask::start(Kind kind, const std::string& title, Job job) {
                               m_cancel.load() ? "CANCELLED" : "done", static_cast<long long>(m_done.load()),
                               static_cast<long long>(m_total.load()), failed, failed ? " — first: " : "",
                               first.c_str());
+        Log::instance().end_batch();
         m_finished = true;
         m_running = false;
     });

@@ -72,13 +72,8 @@ struct NodeInfo {
     int error = 0; // errno of a failed lstat
 };
 
-NodeInfo node_info(const std::string& path) {
+NodeInfo info_of(const struct stat& st) {
     NodeInfo n;
-    struct stat st {};
-    if (!fsops::lstat_raw(path, st)) {
-        n.error = errno;
-        return n;
-    }
     n.exists = true;
     n.is_dir = S_ISDIR(st.st_mode);
     n.is_symlink = S_ISLNK(st.st_mode);
@@ -91,6 +86,16 @@ NodeInfo node_info(const std::string& path) {
     n.atime = st.st_atim;
     n.mtime = st.st_mtim;
     return n;
+}
+
+NodeInfo node_info(const std::string& path) {
+    struct stat st {};
+    if (!fsops::lstat_raw(path, st)) {
+        NodeInfo n;
+        n.error = errno;
+        return n;
+    }
+    return info_of(st);
 }
 
 bool older(const timespec& a, const timespec& b) {
@@ -129,6 +134,12 @@ bool is_inside(const std::string& inner, const std::string& outer) {
 }
 
 } // namespace
+
+struct Engine::Source {
+    std::string path;
+    NodeInfo info;
+    fsops::TreeSize size; // what measuring found in it
+};
 
 double smooth_rate(double previous, double instant) {
     return previous > 0 ? 0.4 * instant + 0.6 * previous : instant;
@@ -212,6 +223,7 @@ bool Engine::start(std::vector<std::string> sources, const std::string& target_d
         m_thread_count = workers;
         m_device_summary = summary;
         m_current.assign(static_cast<size_t>(workers), std::string());
+        m_slot_folder.assign(static_cast<size_t>(workers), kNoFolder);
         m_written_inodes.clear();
         m_scan_linked.clear();
         m_stalled_path.clear();
@@ -245,6 +257,8 @@ bool Engine::start(std::vector<std::string> sources, const std::string& target_d
     for (size_t i = 0; i < sources.size() && i < 20; ++i)
         log.infof("  from: %s", sources[i].c_str());
     if (sources.size() > 20) log.infof("  … and %zu more", sources.size() - 20);
+    // A line for every file: written in batches until the transfer ends.
+    log.begin_batch();
 
     m_active_workers = workers;
     install_wake_signal();
@@ -306,10 +320,21 @@ void Engine::note_failure(const std::string& path, const std::string& message, c
         m_failures.push_back(FailedItem{path, target, message, attempts, code});
 }
 
-void Engine::queue_task(FileTask task) {
-    std::lock_guard lk(m_mutex);
-    m_queue.push_back(std::move(task));
-    m_queue_cv.notify_one();
+void Engine::queue_tasks(std::vector<FileTask>& tasks) {
+    if (tasks.empty()) return;
+    const size_t count = tasks.size();
+    {
+        std::lock_guard lk(m_mutex);
+        for (FileTask& t : tasks)
+            m_queue.push_back(std::move(t));
+    }
+    tasks.clear();
+    // One wake-up for a folder's files rather than one for every file.
+    if (count >= m_slot_count)
+        m_queue_cv.notify_all();
+    else
+        for (size_t i = 0; i < count; ++i)
+            m_queue_cv.notify_one();
 }
 
 void Engine::wake_all() {
@@ -319,13 +344,51 @@ void Engine::wake_all() {
     m_link_cv.notify_all();
 }
 
-void Engine::count_skipped_tree(const std::string& path) {
-    fsops::TreeSize t = fsops::measure_tree(path, [this] { return !m_cancel.load(); });
+void Engine::count_done(const fsops::TreeSize& t) {
     m_files_done += t.files;
     m_bytes_done += t.bytes;
 }
 
-bool Engine::try_rename_move(const std::string& from, const std::string& to) {
+void Engine::count_skipped_tree(const std::string& path) {
+    fsops::TreeSize t;
+    if (!sum_listed_tree(path, t)) t = fsops::measure_tree(path, [this] { return !m_cancel.load(); });
+    count_done(t);
+}
+
+// Adds up a subtree from the listings of the measuring phase, which are let go; false when the folder
+// was not listed.
+bool Engine::sum_listed_tree(const std::string& path, fsops::TreeSize& out) {
+    std::vector<std::string> stack{path};
+    bool listed = false;
+    while (!stack.empty()) {
+        std::string dir = std::move(stack.back());
+        stack.pop_back();
+        auto it = m_listings.find(dir);
+        if (it == m_listings.end()) continue;
+        listed = true;
+        for (const fsops::RawEntry& e : it->second.entries) {
+            if (e.is_dir) {
+                stack.push_back(su::join_path(dir, e.name));
+                continue;
+            }
+            out.files += 1;
+            if (!e.is_symlink && !e.is_special) out.bytes += e.size;
+        }
+        m_listings.erase(it);
+    }
+    return listed;
+}
+
+fsops::RawListing Engine::take_listing(const std::string& dir) {
+    auto it = m_listings.find(dir);
+    if (it == m_listings.end()) return fsops::list_dir_raw(dir);
+    fsops::RawListing out = std::move(it->second);
+    m_listings.erase(it);
+    return out;
+}
+
+bool Engine::try_rename_move(const Source& src, const std::string& to) {
+    const std::string& from = src.path;
     if (fsops::exists(to) || fsops::rename_would_cross_device(from, to)) return false;
     // The check above can be overtaken by a file created at the target; NOREPLACE never replaces it.
     if (std::string err = fsops::rename_exclusive(from, to); !err.empty()) {
@@ -334,126 +397,196 @@ bool Engine::try_rename_move(const std::string& from, const std::string& to) {
         return false;
     }
     Log::instance().infof("moved %s -> %s (rename)", from.c_str(), to.c_str());
-    count_skipped_tree(to);
+    count_done(src.size);
     return true;
+}
+
+std::vector<Engine::Source> Engine::measure_sources(const std::vector<std::string>& paths) {
+    std::vector<Source> out;
+    int64_t files = 0;
+    int64_t bytes = 0;
+    for (const std::string& path : paths) {
+        if (m_cancel) break;
+        Source src{path, node_info(path), {}};
+        if (src.info.is_dir) {
+            src.size = measure_folder(path);
+        } else if (src.info.exists) {
+            src.size.files = 1;
+            src.size.bytes = src.info.is_regular ? src.info.size : 0;
+        }
+        files += src.size.files;
+        bytes += src.size.bytes;
+        out.push_back(std::move(src));
+    }
+    m_files_total = files;
+    m_bytes_total = bytes;
+    m_scanning = false;
+    return out;
+}
+
+fsops::TreeSize Engine::measure_folder(const std::string& root) {
+    fsops::TreeSize t;
+    std::vector<std::string> stack{root};
+    while (!stack.empty() && !m_cancel) {
+        std::string dir = std::move(stack.back());
+        stack.pop_back();
+        fsops::RawListing listing = fsops::list_dir_raw(dir);
+        t.dirs += 1;
+        if (!listing.error.empty()) t.unreadable += 1;
+        for (const fsops::RawEntry& e : listing.entries) {
+            if (e.is_dir) {
+                stack.push_back(su::join_path(dir, e.name));
+                continue;
+            }
+            t.files += 1;
+            if (!e.is_symlink && !e.is_special) t.bytes += e.size;
+        }
+        m_listings.insert_or_assign(std::move(dir), std::move(listing));
+    }
+    return t;
+}
+
+void Engine::check_free_space(const std::string& target_dir) {
+    const int64_t bytes = m_bytes_total.load();
+    const int64_t free = fsops::free_space(target_dir);
+    m_target_free = free;
+    if (free < 0 || free >= bytes) {
+        m_space_short = 0;
+        return;
+    }
+    m_space_short = bytes - free;
+    Log::instance().warnf("target may be too small: %lld bytes needed, %lld free (%s)",
+                          static_cast<long long>(bytes), static_cast<long long>(free), target_dir.c_str());
 }
 
 void Engine::scan_thread(std::vector<std::string> sources, std::string target_dir) {
     Log::name_this_thread("scan");
     m_scan_tid = static_cast<uint64_t>(pthread_self());
-    Log& log = Log::instance();
+    m_listings.clear();
+    m_folders_walked = 0;
+    const std::vector<Source> measured = measure_sources(sources);
+    check_free_space(target_dir);
 
-    int64_t files = 0;
-    int64_t bytes = 0;
-    for (const std::string& src : sources) {
-        if (m_cancel) break;
-        fsops::TreeSize t = fsops::measure_tree(src, [this] { return !m_cancel.load(); });
-        files += t.files;
-        bytes += t.bytes;
-    }
-    m_files_total = files;
-    m_bytes_total = bytes;
-    m_scanning = false;
-
-    int64_t free = fsops::free_space(target_dir);
-    m_target_free = free;
-    if (free < 0 || free >= bytes) {
-        m_space_short = 0;
-    } else {
-        m_space_short = bytes - free;
-        log.warnf("target may be too small: %lld bytes needed, %lld free (%s)", static_cast<long long>(bytes),
-                  static_cast<long long>(free), target_dir.c_str());
-    }
-
-    const bool move = m_op.load() == Operation::Move;
     const std::string real_target = real_path(target_dir);
-    for (const std::string& from : sources) {
-        if (m_cancel) break;
-        std::string name = su::basename_of(from);
-        if (name.empty() || name == "/") continue;
-        std::string to = su::join_path(target_dir, name);
-        if (to == from && m_default_action.load() == ConflictAction::RenameNew) {
-            std::string fresh = unique_name(target_dir, name);
-            if (!fresh.empty()) to = su::join_path(target_dir, fresh);
-        }
-        NodeInfo src = node_info(from);
-        // Also through links and bind mounts: a folder copied into itself would recurse without end.
-        bool into_itself = to == from || su::starts_with(to, from + "/");
-        if (!into_itself && src.is_dir) into_itself = is_inside(real_target, real_path(from));
-        if (into_itself) {
-            note_failure(from, "cannot copy a folder into itself", "", 1, 0);
-            count_skipped_tree(from);
-            continue;
-        }
-        if (!src.exists) {
-            // Only a missing source is gone; one that cannot be examined says why.
-            bool gone = src.error == ENOENT || src.error == ENOTDIR;
-            note_failure(from, gone ? "no longer exists" : from + ": " + std::strerror(src.error), "", 1,
-                         src.error);
-            continue;
-        }
-        if (move && try_rename_move(from, to)) continue;
-
-        if (src.is_dir) {
-            std::string v = to;
-            bool made_root = false;
-            NodeInfo existing = node_info(v);
-            if (existing.exists && existing.is_dir) {
-                FileTask probe;
-                probe.source = from;
-                probe.target = v;
-                ConflictAction a = ask_conflict(probe, true, -1);
-                if (a == ConflictAction::Cancel) {
-                    m_cancel = true;
-                    wake_all();
-                    break;
-                }
-                if (a == ConflictAction::Skip) {
-                    log.infof("folder conflict: skipping %s", from.c_str());
-                    count_skipped_tree(from);
-                    continue;
-                }
-                if (a == ConflictAction::RenameNew) {
-                    v = make_fresh_folder(v, src.mode);
-                    if (v.empty()) {
-                        note_failure(from, "no free name available", to, 1, 0);
-                        count_skipped_tree(from);
-                        continue;
-                    }
-                    made_root = true;
-                    log.infof("folder conflict: keeping both, new folder %s", v.c_str());
-                } else {
-                    log.infof("folder conflict: merging into %s", v.c_str());
-                }
-            }
-            walk_folder(from, v, made_root);
-        } else if (src.is_regular || src.is_symlink) {
-            FileTask task;
-            task.source = from;
-            task.target = to;
-            task.size = src.is_symlink ? 0 : src.size;
-            task.is_symlink = src.is_symlink;
-            // Files picked one by one may be names of one file, too; they stay linked in the target.
-            if (src.is_regular) {
-                task.inode = src.inode;
-                task.device = src.device;
-                std::pair<uint64_t, uint64_t> key{src.device, src.inode};
-                if (src.nlink > 1) m_scan_linked.insert(key);
-                task.multi_linked = m_scan_linked.count(key) > 0;
-            }
-            queue_task(std::move(task));
-        } else {
-            note_failure(from, kNotRegular, to, 1, 0);
-            log.warnf("skipped special file: %s", from.c_str());
-            m_files_done += 1;
-        }
+    const uint64_t target_device = fsops::stat_path(target_dir).device;
+    for (const Source& src : measured) {
+        if (m_cancel || !scan_source(src, target_dir, real_target, target_device)) break;
     }
+    m_listings.clear();
 
     m_scan_tid = 0;
     std::lock_guard lk(m_mutex);
     m_queue_complete = true;
     m_queue_cv.notify_all();
     m_link_cv.notify_all();
+}
+
+bool Engine::scan_source(const Source& src, const std::string& target_dir, const std::string& real_target,
+                         uint64_t target_device) {
+    const std::string& from = src.path;
+    std::string name = su::basename_of(from);
+    if (name.empty() || name == "/") return true;
+    std::string to = su::join_path(target_dir, name);
+    if (to == from && m_default_action.load() == ConflictAction::RenameNew) {
+        std::string fresh = unique_name(target_dir, name);
+        if (!fresh.empty()) to = su::join_path(target_dir, fresh);
+    }
+    // Also through links and bind mounts: a folder copied into itself would recurse without end.
+    bool into_itself = to == from || su::starts_with(to, from + "/");
+    if (!into_itself && src.info.is_dir) into_itself = is_inside(real_target, real_path(from));
+    if (into_itself) {
+        note_failure(from, "cannot copy a folder into itself", "", 1, 0);
+        count_done(src.size);
+        return true;
+    }
+    if (!src.info.exists) {
+        // Only a missing source is gone; one that cannot be examined says why.
+        const int err = src.info.error;
+        bool gone = err == ENOENT || err == ENOTDIR;
+        note_failure(from, gone ? "no longer exists" : from + ": " + std::strerror(err), "", 1, err);
+        return true;
+    }
+    if (m_op.load() == Operation::Move && try_rename_move(src, to)) return true;
+    if (src.info.is_dir) return scan_top_folder(src, to, target_device);
+    if (!src.info.is_regular && !src.info.is_symlink) {
+        skip_special(from, to);
+        return true;
+    }
+    const NodeInfo& n = src.info;
+    fsops::RawEntry e;
+    e.name = name;
+    e.is_symlink = n.is_symlink;
+    e.size = n.is_symlink ? 0 : n.size;
+    e.inode = n.is_symlink ? 0 : n.inode;
+    e.device = n.device;
+    e.nlink = static_cast<uint32_t>(n.nlink);
+    // Files picked one by one may be names of one file, too; they stay linked in the target.
+    std::vector<FileTask> one{task_for(e, from, to)};
+    one.front().target_device = target_device;
+    queue_tasks(one);
+    return true;
+}
+
+bool Engine::scan_top_folder(const Source& src, const std::string& to, uint64_t target_device) {
+    Log& log = Log::instance();
+    const std::string& from = src.path;
+    std::string v = to;
+    bool made_root = false;
+    NodeInfo existing = node_info(v);
+    if (existing.exists && existing.is_dir) {
+        FileTask probe;
+        probe.source = from;
+        probe.target = v;
+        ConflictAction a = ask_conflict(probe, true, -1);
+        if (a == ConflictAction::Cancel) {
+            m_cancel = true;
+            wake_all();
+            return false;
+        }
+        if (a == ConflictAction::Skip) {
+            log.infof("folder conflict: skipping %s", from.c_str());
+            count_done(src.size);
+            return true;
+        }
+        if (a == ConflictAction::RenameNew) {
+            v = make_fresh_folder(v, src.info.mode);
+            if (v.empty()) {
+                note_failure(from, "no free name available", to, 1, 0);
+                count_done(src.size);
+                return true;
+            }
+            made_root = true;
+            log.infof("folder conflict: keeping both, new folder %s", v.c_str());
+        } else {
+            log.infof("folder conflict: merging into %s", v.c_str());
+        }
+    }
+    walk_folder(from, v, made_root, target_device);
+    return true;
+}
+
+void Engine::skip_special(const std::string& source, const std::string& target) {
+    note_failure(source, kNotRegular, target, 1, 0);
+    Log::instance().warnf("skipped special file: %s", source.c_str());
+    m_files_done += 1;
+}
+
+Engine::FileTask Engine::task_for(const fsops::RawEntry& e, std::string source, std::string target) {
+    FileTask task;
+    task.source = std::move(source);
+    task.target = std::move(target);
+    task.size = e.is_symlink ? 0 : e.size;
+    task.is_symlink = e.is_symlink;
+    task.inode = e.inode;
+    task.device = e.device;
+    if (!e.is_symlink && e.inode != 0) {
+        // A move removes names as it goes, so a later name of the same file may show a single link and
+        // must still be linked, not copied.
+        std::pair<uint64_t, uint64_t> key{e.device, e.inode};
+        if (e.nlink > 1) m_scan_linked.insert(key);
+        task.multi_linked = m_scan_linked.count(key) > 0;
+    }
+    return task;
 }
 
 // Creates a folder under a free name beside `taken`; a name taken meanwhile is never merged into, the
@@ -471,27 +604,32 @@ std::string Engine::make_fresh_folder(const std::string& taken, uint32_t mode) {
     return {};
 }
 
-// Makes (or finds) the folder `dst` that `src` is copied into. False when this folder cannot be
-// walked (the failure is recorded and its tree counted as done). `fresh`: nothing was in it before,
-// so that its files need no look for a name already taken (a name taken meanwhile still fails the
-// copy's exclusive placement).
+// Makes (or finds) the folder `dst_dir` that `src_dir` is copied into. False when this folder cannot be
+// walked (the failure is recorded and its tree counted as done). `into.fresh`: nothing was in it
+// before, so that its files need no look for a name already taken (a name taken meanwhile still fails
+// the copy's exclusive placement). `into.device` comes in as the device of the folder that holds it.
 bool Engine::enter_target_folder(const std::string& src_dir, const std::string& dst_dir, bool made_by_us,
-                                 bool& fresh) {
+                                 TargetFolder& into) {
     NodeInfo dst = made_by_us ? NodeInfo{} : node_info(dst_dir);
     if (dst.exists && !dst.is_dir) {
         note_failure(dst_dir, "a file with this name is in the way", "", 1, 0);
         count_skipped_tree(src_dir);
         return false;
     }
+    into.fresh = !dst.exists;
+    if (dst.exists) {
+        into.device = dst.device; // perhaps another file system mounted there
+        return true;
+    }
     NodeInfo src = node_info(src_dir);
     uint32_t perm = src.mode & 07777;
     if (perm == 0) perm = 0755;
-    fresh = !dst.exists;
-    if (dst.exists) return true;
     if (!made_by_us) {
         // Created writable for us; the real mode (a read-only folder, set-group-ID, sticky) and the
-        // times are applied when its contents are in place.
-        std::string err = fsops::make_dirs(dst_dir, (perm | 0700) & 0777);
+        // times are applied when its contents are in place. Its parent is there as a rule.
+        std::string err = fsops::make_dir(dst_dir, (perm | 0700) & 0777);
+        if (!err.empty() && fsops::last_error_code() == ENOENT)
+            err = fsops::make_dirs(dst_dir, (perm | 0700) & 0777);
         if (!err.empty()) {
             note_failure(dst_dir, err, "", 1, fsops::last_error_code());
             count_skipped_tree(src_dir);
@@ -503,53 +641,43 @@ bool Engine::enter_target_folder(const std::string& src_dir, const std::string& 
     return true;
 }
 
-void Engine::walk_folder(const std::string& from, const std::string& to, bool made_root) {
-    Log& log = Log::instance();
-    const bool move = m_op.load() == Operation::Move;
+void Engine::walk_folder(const std::string& from, const std::string& to, bool made_root, uint64_t device) {
     struct Frame {
         std::string src;
         std::string dst;
+        uint64_t device; // of the folder that holds dst
     };
-    std::vector<Frame> stack{{from, to}};
+    std::vector<Frame> stack{{from, to, device}};
     std::vector<std::string> walked;
+    std::vector<FileTask> batch;
     while (!stack.empty() && !m_cancel) {
         Frame f = std::move(stack.back());
         stack.pop_back();
 
-        bool fresh = false;
-        if (!enter_target_folder(f.src, f.dst, made_root && f.dst == to, fresh)) continue;
+        TargetFolder into{false, f.device};
+        if (!enter_target_folder(f.src, f.dst, made_root && f.dst == to, into)) continue;
         walked.push_back(f.src);
+        ++m_folders_walked;
 
-        fsops::RawListing listing = fsops::list_dir_raw(f.src);
+        fsops::RawListing listing = take_listing(f.src);
         if (!listing.error.empty()) note_failure(f.src, listing.error, f.dst, 1, listing.code);
         for (const fsops::RawEntry& e : listing.entries) {
             std::string child_src = su::join_path(f.src, e.name);
             std::string child_dst = su::join_path(f.dst, e.name);
             if (e.is_dir) {
-                stack.push_back(Frame{child_src, child_dst});
+                stack.push_back(Frame{std::move(child_src), std::move(child_dst), into.device});
             } else if (e.is_special) {
-                note_failure(child_src, kNotRegular, child_dst, 1, 0);
-                log.warnf("skipped special file: %s", child_src.c_str());
-                m_files_done += 1;
+                skip_special(child_src, child_dst);
             } else {
-                FileTask task;
-                task.source = std::move(child_src);
-                task.target = std::move(child_dst);
-                task.size = e.is_symlink ? 0 : e.size;
-                task.is_symlink = e.is_symlink;
-                task.inode = e.inode;
-                task.device = e.device;
-                task.fresh_dir = fresh;
-                if (!e.is_symlink && e.inode != 0) {
-                    std::pair<uint64_t, uint64_t> key{e.device, e.inode};
-                    if (e.nlink > 1) m_scan_linked.insert(key);
-                    task.multi_linked = m_scan_linked.count(key) > 0;
-                }
-                queue_task(std::move(task));
+                FileTask& task = batch.emplace_back(task_for(e, std::move(child_src), std::move(child_dst)));
+                task.fresh_dir = into.fresh;
+                task.target_device = into.device;
+                task.folder = m_folders_walked;
             }
         }
+        queue_tasks(batch);
     }
-    if (move) {
+    if (m_op.load() == Operation::Move) {
         std::lock_guard lk(m_mutex);
         m_move_dirs.insert(m_move_dirs.end(), walked.rbegin(), walked.rend());
     }
@@ -614,26 +742,60 @@ void Engine::worker_thread(int slot) {
 
     for (;;) {
         FileTask task;
-        {
-            std::unique_lock lk(m_mutex);
-            m_queue_cv.wait(
-                lk, [this] { return m_cancel.load() || m_queue_pos < m_queue.size() || m_queue_complete; });
-            if (m_cancel || m_queue_pos >= m_queue.size()) break;
-            task = m_queue[m_queue_pos++];
-        }
-        // A new serial first: a mark the watchdog decided on for the previous file carries that file's
-        // serial and is not taken for this one.
-        m_slot_serial[s] += 1;
-        note_slot_progress(slot);
-        set_current(slot, task.source);
+        if (!next_task(slot, task)) break;
         run_task(task, slot);
-        set_current(slot, "");
         if (m_cancel) break;
     }
 
     set_current(slot, "");
     m_slot_tid[s] = 0;
     if (m_active_workers.fetch_sub(1) == 1) finish_transfer();
+}
+
+void Engine::pick_other_folder(size_t slot) {
+    // Far enough to reach the next folder of a large one, near enough to stay cheap under the lock.
+    constexpr size_t kLookAhead = 1024;
+    auto busy = [&](uint32_t folder) {
+        for (size_t i = 0; i < m_slot_folder.size(); ++i)
+            if (i != slot && m_slot_folder[i] == folder) return true;
+        return false;
+    };
+    const uint32_t first = m_queue[m_queue_pos].folder;
+    if (!busy(first)) return;
+    const size_t end = std::min(m_queue.size(), m_queue_pos + kLookAhead);
+    for (size_t j = m_queue_pos + 1; j < end; ++j) {
+        const uint32_t f = m_queue[j].folder;
+        if (f != first && !busy(f)) {
+            std::swap(m_queue[m_queue_pos], m_queue[j]);
+            return;
+        }
+    }
+}
+
+bool Engine::next_task(int slot, FileTask& task) {
+    const size_t s = static_cast<size_t>(slot);
+    auto ready = [this] { return m_cancel.load() || m_queue_pos < m_queue.size() || m_queue_complete; };
+    std::unique_lock lk(m_mutex);
+    if (!ready()) {
+        m_current[s].clear();
+        m_slot_folder[s] = kNoFolder;
+        m_queue_cv.wait(lk, ready);
+    }
+    if (m_cancel || m_queue_pos >= m_queue.size()) {
+        m_current[s].clear();
+        m_slot_folder[s] = kNoFolder;
+        return false;
+    }
+    pick_other_folder(s);
+    // Handed out once: the queue keeps its length, not the tasks it has given away.
+    task = std::move(m_queue[m_queue_pos++]);
+    // A new serial first: a mark the watchdog decided on for the previous file carries that file's
+    // serial and is not taken for this one.
+    m_slot_serial[s] += 1;
+    note_slot_progress(slot);
+    m_current[s] = task.source;
+    m_slot_folder[s] = task.folder;
+    return true;
 }
 
 void Engine::count_without_copy(const FileTask& task) {
@@ -717,8 +879,9 @@ void Engine::run_task(const FileTask& task, int slot) {
     Log& log = Log::instance();
     const bool move = m_op.load() == Operation::Move;
     // A move deletes the source only if the copy holds what the source still holds: a file written to
-    // while it was copied keeps its source, or the new data would be lost.
-    const NodeInfo before = move && !task.is_symlink ? node_info(task.source) : NodeInfo{};
+    // while it was copied keeps its source, or the new data would be lost. The status taken when the
+    // source was opened for its copy is compared with the status after it.
+    struct stat opened {};
     Destination d;
     CopyOutcome outcome = CopyOutcome::NameTaken;
     // A name that was free when the copy began may be taken when it ends (another file of the same name
@@ -727,7 +890,7 @@ void Engine::run_task(const FileTask& task, int slot) {
     for (int round = 0; round < kMaxNameRounds && outcome == CopyOutcome::NameTaken; ++round) {
         d = choose_destination(task, slot, round > 0 || !task.fresh_dir);
         if (d.done) return;
-        outcome = copy_one_with_retry(task, d.target, d.place, slot);
+        outcome = copy_one_with_retry(task, d.target, d.place, slot, opened);
         if (outcome == CopyOutcome::NameTaken)
             log.infof("%s was taken while %s was copied; deciding again", d.target.c_str(),
                       task.source.c_str());
@@ -742,7 +905,7 @@ void Engine::run_task(const FileTask& task, int slot) {
             log.infof("put %s back: its replacement was not copied", d.target.c_str());
     }
     if (outcome == CopyOutcome::Copied && move && !m_cancel)
-        remove_moved_source(task, d.target, !task.is_symlink && changed_since(before, task.source));
+        remove_moved_source(task, d.target, !task.is_symlink && changed_since(info_of(opened), task.source));
     m_files_done += 1;
 }
 
@@ -809,7 +972,7 @@ std::string Engine::symlink_attempt(const FileTask& task, const std::string& tar
 }
 
 Engine::CopyOutcome Engine::copy_one_with_retry(const FileTask& task, const std::string& target,
-                                                fsops::Placement place, int slot) {
+                                                fsops::Placement place, int slot, struct stat& opened) {
     Log& log = Log::instance();
     const size_t s = static_cast<size_t>(slot);
     std::string message;
@@ -831,18 +994,15 @@ Engine::CopyOutcome Engine::copy_one_with_retry(const FileTask& task, const std:
             }
         }
 
-        bool cloned = false;
-        bool linked = false;
-        int64_t moved = 0;
-        bool cancelled = false;
-        message = copy_attempt(task, target, place, slot, cloned, linked, cancelled, moved);
+        AttemptResult a;
+        message = copy_attempt(task, target, place, slot, a, opened);
         code = message.empty() ? 0 : fsops::last_error_code();
         uint64_t serial = m_slot_serial[s].load();
         bool marked = m_slot_timed_out[s].compare_exchange_strong(serial, 0);
 
-        if (message.empty() && !cancelled) {
-            if (linked) return CopyOutcome::Copied;
-            if (cloned) {
+        if (message.empty() && !a.cancelled) {
+            if (a.linked) return CopyOutcome::Copied;
+            if (a.cloned) {
                 m_cloned += 1;
                 log.debugf("reflink %s (%lld bytes, no data moved)", task.source.c_str(),
                            static_cast<long long>(task.size));
@@ -858,7 +1018,7 @@ Engine::CopyOutcome Engine::copy_one_with_retry(const FileTask& task, const std:
         }
 
         // The bytes of an attempt that did not complete are not done; a retry counts them again.
-        m_bytes_done -= moved;
+        m_bytes_done -= a.moved;
         if (marked && !m_cancel) {
             // The watchdog broke a call that hung in the file system; a retry would hang again.
             timed_out = true;
@@ -868,7 +1028,7 @@ Engine::CopyOutcome Engine::copy_one_with_retry(const FileTask& task, const std:
         }
         // A call broken by our own wake-up signal (a cancel, or the watchdog followed by a cancel) failed
         // because we asked it to: a stop, not a fault of the file system to report or retry.
-        if (cancelled || (code == EINTR && (marked || m_cancel))) {
+        if (a.cancelled || (code == EINTR && (marked || m_cancel))) {
             timed_out = marked;
             stopped = true;
             message.clear();
@@ -910,42 +1070,45 @@ Engine::CopyOutcome Engine::copy_one_with_retry(const FileTask& task, const std:
     return CopyOutcome::Failed;
 }
 
+std::string Engine::claim_inode(const FileTask& task, const std::string& target, int slot, bool& owner,
+                                bool& cancelled) {
+    const std::pair<uint64_t, uint64_t> key{task.device, task.inode};
+    std::unique_lock lk(m_mutex);
+    auto it = m_written_inodes.find(key);
+    // Another worker is copying the first name of this inode: wait for it, then link.
+    while (it != m_written_inodes.end() && !it->second.complete && !m_cancel) {
+        note_slot_progress(slot);
+        m_link_cv.wait_for(lk, kConflictPoll);
+        it = m_written_inodes.find(key);
+    }
+    if (m_cancel) {
+        cancelled = true;
+        return {};
+    }
+    if (it != m_written_inodes.end()) return it->second.target;
+    m_written_inodes[key] = LinkedInode{target, false};
+    owner = true;
+    return {};
+}
+
 std::string Engine::copy_attempt(const FileTask& task, const std::string& target, fsops::Placement place,
-                                 int slot, bool& cloned, bool& linked, bool& cancelled, int64_t& moved) {
+                                 int slot, AttemptResult& result, struct stat& opened) {
     const size_t s = static_cast<size_t>(slot);
     if (task.is_symlink) return symlink_attempt(task, target, place);
 
-    const std::pair<uint64_t, uint64_t> key{task.device, task.inode};
     bool owner = false;
     if (task.multi_linked) {
-        std::string earlier;
-        {
-            std::unique_lock lk(m_mutex);
-            auto it = m_written_inodes.find(key);
-            // Another worker is copying the first name of this inode: wait for it, then link.
-            while (it != m_written_inodes.end() && !it->second.complete && !m_cancel) {
-                note_slot_progress(slot);
-                m_link_cv.wait_for(lk, kConflictPoll);
-                it = m_written_inodes.find(key);
-            }
-            if (m_cancel) {
-                cancelled = true;
-                return {};
-            }
-            if (it == m_written_inodes.end()) {
-                m_written_inodes[key] = LinkedInode{target, false};
-                owner = true;
-            } else {
-                earlier = it->second.target;
-            }
-        }
+        std::string earlier = claim_inode(task, target, slot, owner, result.cancelled);
+        if (result.cancelled) return {};
         if (!owner) {
+            // Nothing is read from the source; a move still compares it before and after.
+            if (m_op.load() == Operation::Move && !fsops::lstat_raw(task.source, opened)) opened = {};
             std::string err = place == fsops::Placement::Overwrite
                                   ? fsops::replace_with_hardlink(earlier, target)
                                   : fsops::make_hardlink(earlier, target);
             if (err.empty()) {
                 m_bytes_done += task.size;
-                linked = true;
+                result.linked = true;
                 Log::instance().debugf("hardlink %s → %s", earlier.c_str(), target.c_str());
                 return {};
             }
@@ -954,6 +1117,7 @@ std::string Engine::copy_attempt(const FileTask& task, const std::string& target
         }
     }
 
+    int64_t& moved = result.moved;
     auto progress = [this, slot, s, &moved](int64_t n) -> bool {
         if (n > 0) {
             m_bytes_done += n;
@@ -962,14 +1126,20 @@ std::string Engine::copy_attempt(const FileTask& task, const std::string& target
         note_slot_progress(slot);
         return !m_cancel.load() && m_slot_timed_out[s].load() != m_slot_serial[s].load();
     };
-    std::string err = fsops::copy_file(task.source, target, progress, &cloned, place);
+    fsops::CopyHints hints;
+    // The scan has just seen a regular file there (its status is known when the inode is).
+    hints.source_is_regular = task.inode != 0;
+    hints.target_device = task.target_device;
+    hints.opened = &opened;
+    std::string err = fsops::copy_file(task.source, target, progress, &result.cloned, place, hints);
     if (err == fsops::kCopyCancelled) {
-        cancelled = true;
+        result.cancelled = true;
         err.clear();
     }
     if (owner) {
+        const std::pair<uint64_t, uint64_t> key{task.device, task.inode};
         std::lock_guard lk(m_mutex);
-        if (err.empty() && !cancelled)
+        if (err.empty() && !result.cancelled)
             m_written_inodes[key].complete = true;
         else
             m_written_inodes.erase(key);
@@ -1035,6 +1205,7 @@ void Engine::finish_transfer() {
               static_cast<long long>(m_files_total.load()), static_cast<long long>(bytes), elapsed, mbps,
               static_cast<long long>(failed), static_cast<long long>(m_retried.load()),
               static_cast<long long>(m_cloned.load()));
+    log.end_batch();
     m_scanning = false;
     m_finished = true;
     m_running = false;

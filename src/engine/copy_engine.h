@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -135,7 +136,17 @@ private:
         uint64_t inode = 0;
         uint64_t device = 0;
         bool multi_linked = false;
-        bool fresh_dir = false; // the target folder was made by this transfer
+        bool fresh_dir = false;     // the target folder was made by this transfer
+        uint64_t target_device = 0; // of the target folder, 0 when unknown
+        uint32_t folder = 0;        // the target folder's number in the walk (0: the target itself)
+    };
+    static constexpr uint32_t kNoFolder = UINT32_MAX;
+    // A source as the measuring phase found it (defined with the scan).
+    struct Source;
+    // The target folder the walk is in: made by this transfer (`fresh`), and its device.
+    struct TargetFolder {
+        bool fresh = false;
+        uint64_t device = 0;
     };
     // A folder this transfer created, whose real mode and times are applied once its contents are in.
     struct MadeDir {
@@ -160,13 +171,39 @@ private:
     };
 
     void scan_thread(std::vector<std::string> sources, std::string target_dir);
-    void walk_folder(const std::string& from, const std::string& to, bool made_root);
+    // The status of every source, and for a folder the listings of every folder in it, kept for the
+    // walk: each entry is examined once per transfer, and that status serves the totals, the tasks and
+    // the copy. Sets the totals and ends the measuring phase.
+    std::vector<Source> measure_sources(const std::vector<std::string>& paths);
+    fsops::TreeSize measure_folder(const std::string& root);
+    // The listing of a source folder: the one read while measuring, else a new one.
+    fsops::RawListing take_listing(const std::string& dir);
+    void check_free_space(const std::string& target_dir);
+    // Turns one source into tasks; false when a Cancel answer ends the transfer.
+    bool scan_source(const Source& src, const std::string& target_dir, const std::string& real_target,
+                     uint64_t target_device);
+    // A source folder: merged into a folder of its name, put beside it under a new name, or skipped, as
+    // the conflict rules say; false when a Cancel answer ends the transfer.
+    bool scan_top_folder(const Source& src, const std::string& to, uint64_t target_device);
+    void walk_folder(const std::string& from, const std::string& to, bool made_root, uint64_t device);
+    FileTask task_for(const fsops::RawEntry& e, std::string source, std::string target);
+    void skip_special(const std::string& source, const std::string& target);
     std::string make_fresh_folder(const std::string& taken, uint32_t mode);
     bool enter_target_folder(const std::string& src_dir, const std::string& dst_dir, bool made_by_us,
-                             bool& fresh);
+                             TargetFolder& into);
     // Counts a subtree that will not be transferred as dealt with, so that the totals still add up.
     void count_skipped_tree(const std::string& path);
+    bool sum_listed_tree(const std::string& path, fsops::TreeSize& out);
+    void count_done(const fsops::TreeSize& t);
     void worker_thread(int slot);
+    // Hands the slot its next task and marks the slot busy with it, under one lock; false when the
+    // worker is to end. A slot left without work is marked idle before it waits, so that the watchdog
+    // never takes the wait for a stall.
+    bool next_task(int slot, FileTask& task);
+    // Two workers in one folder queue on its lock for every name they add: when the next task is in a
+    // folder that another worker is busy in, a task of another folder a little further on is swapped
+    // in front of it. Called under the lock with a task at the queue position.
+    void pick_other_folder(size_t slot);
     void run_task(const FileTask& task, int slot);
     // `look`: check for something at the target first; false for a folder this transfer made.
     Destination choose_destination(const FileTask& task, int slot, bool look);
@@ -180,18 +217,30 @@ private:
     void remove_moved_source(const FileTask& task, const std::string& target, bool changed);
     void remove_sources_when_durable(std::vector<PendingRemoval> batch);
     ConflictAction ask_conflict(const FileTask& task, bool target_is_dir, int slot);
+    // `opened` receives the status of the source as its copy found it (for a move's check afterwards).
     CopyOutcome copy_one_with_retry(const FileTask& task, const std::string& target, fsops::Placement place,
-                                    int slot);
+                                    int slot, struct ::stat& opened);
+    struct AttemptResult {
+        bool cloned = false;
+        bool linked = false;
+        bool cancelled = false;
+        int64_t moved = 0;
+    };
+    // For a name of a multi-linked file: the first copy of its inode to link to, once that is complete
+    // (""), or this task is to make that copy (`owner`), or the wait was cancelled.
+    std::string claim_inode(const FileTask& task, const std::string& target, int slot, bool& owner,
+                            bool& cancelled);
     std::string copy_attempt(const FileTask& task, const std::string& target, fsops::Placement place,
-                             int slot, bool& cloned, bool& linked, bool& cancelled, int64_t& moved);
+                             int slot, AttemptResult& result, struct ::stat& opened);
     std::string symlink_attempt(const FileTask& task, const std::string& target, fsops::Placement place);
     void note_failure(const std::string& path, const std::string& message, const std::string& target,
                       int attempts, int code);
-    void queue_task(FileTask task);
+    // Queues the tasks (emptying the vector) with one wake-up for all of them.
+    void queue_tasks(std::vector<FileTask>& tasks);
     void finish_transfer();
     void tidy_up_folders(bool cancelled);
     void wake_all();
-    bool try_rename_move(const std::string& from, const std::string& to);
+    bool try_rename_move(const Source& src, const std::string& to);
 
     mutable std::mutex m_mutex;
     std::condition_variable m_conflict_cv;
@@ -227,6 +276,7 @@ private:
     std::vector<FailedItem> m_failures;
     size_t m_failures_total = 0;
     std::vector<std::string> m_current;
+    std::vector<uint32_t> m_slot_folder; // locked; per slot the folder of its task, kNoFolder when idle
     std::unique_ptr<std::atomic<double>[]> m_slot_last_progress;
     std::unique_ptr<std::atomic<uint64_t>[]> m_slot_tid;
     // Per slot, the serial of the file the watchdog interrupted (0: none); a slot's serial counts the
@@ -248,6 +298,9 @@ private:
     // Scan thread only: inodes met with more than one link. A move removes names as it goes, so a
     // later name of the same file may show a single link and must still be linked, not copied.
     std::set<std::pair<uint64_t, uint64_t>> m_scan_linked;
+    // Scan thread only: the listings of the measuring phase by source folder, let go as they are walked.
+    std::unordered_map<std::string, fsops::RawListing> m_listings;
+    uint32_t m_folders_walked = 0; // scan thread only
     std::string m_device_summary;
     std::atomic<int64_t> m_retried{0};
     std::atomic<int64_t> m_cloned{0};

@@ -118,18 +118,32 @@ using CopyProgress = std::function<bool(int64_t)>;
 // The message of a copy stopped by its progress callback; last_error_code() is then ECANCELED.
 inline constexpr const char* kCopyCancelled = "cancelled";
 
+// What the caller of copy_file already knows, so that it is not found out again for every file.
+struct CopyHints {
+    // `from` was found to be a regular file a moment ago (a folder walk's status): it is opened without
+    // being examined by its path first. The status of the opened file still decides what is copied and
+    // which mode and times the copy gets, since the file may have changed since the walk.
+    bool source_is_regular = false;
+    // The device of the folder that receives `to`, 0 when unknown (it is then asked of the new file).
+    uint64_t target_device = 0;
+    // When given, receives the status of the source as opened (only when the copy got that far).
+    struct ::stat* opened = nullptr;
+};
+
 // Copies one regular file with its contents, holes, permission bits (set-user-ID, set-group-ID and
 // sticky included) and access and modification times (to the nanosecond): by reflink clone where the
 // file system shares blocks, else with copy_file_range, else by reads and writes. Returns "" only when
 // the copy is complete and in place, kCopyCancelled when the callback cancelled, else a message naming
 // the file at fault. An existing file (or link) at `to` is replaced atomically: it stays untouched
 // unless the new copy is complete. No partial file remains after a failure or a cancel.
-// When `cloned` is given it tells whether the data was cloned.
+// When `cloned` is given it tells whether the data was cloned. What a pair of file systems (source
+// device, target device) turns out not to support, a clone or a copy inside the kernel, is not tried
+// again between them for the rest of the run.
 // With Placement::NewName nothing is ever replaced: when something exists at `to` by the time the copy is
 // complete, the copy is discarded and the message is that of EEXIST (last_error_code() == EEXIST).
 [[nodiscard]] std::string copy_file(const std::string& from, const std::string& to,
                                     const CopyProgress& progress = {}, bool* cloned = nullptr,
-                                    Placement place = Placement::Overwrite);
+                                    Placement place = Placement::Overwrite, const CopyHints& hints = {});
 // The clone step alone, with the same placement rules; "" on success, else a message.
 [[nodiscard]] std::string clone_file(const std::string& from, const std::string& to,
                                      Placement place = Placement::Overwrite);
@@ -177,8 +191,10 @@ struct RawListing {
     int code = 0;                  // the errno behind `error`, 0 on success
 };
 
-// Lists a folder without sorting or sanitising. Opening failures give no entries; a failure part-way keeps
-// what was read and sets error, so a walk never mistakes a partial list for the whole folder.
+// Lists a folder without sorting or sanitising, and without following a link at `path` itself or moving
+// the folder's access time (listing it to copy or measure it is no use of it). Opening failures give no
+// entries; a failure part-way keeps what was read and sets error, so a walk never mistakes a partial list for
+// the whole folder.
 RawListing list_dir_raw(const std::string& path);
 
 } // namespace fsops

@@ -15,12 +15,15 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <linux/magic.h>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -313,12 +316,13 @@ public:
     PartialFile(const PartialFile&) = delete;
     PartialFile& operator=(const PartialFile&) = delete;
 
-    // "" or the message for `target`.
-    std::string create(const std::string& target, Placement place) {
+    // "" or the message for `target`. `mode`: the permission bits to create the file with (the final
+    // ones where the umask allows, which spares a change of mode afterwards).
+    std::string create(const std::string& target, Placement place, mode_t mode = 0600) {
         m_place = place;
         if (place == Placement::NewName && g_tmpfile_supported.load(std::memory_order_relaxed)) {
             std::string dir = su::parent_of(target);
-            int fd = at_open(dir.empty() ? "/" : dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+            int fd = at_open(dir.empty() ? "/" : dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
             if (fd >= 0) {
                 m_fd = Fd(fd);
                 m_anonymous = true;
@@ -327,8 +331,8 @@ public:
             if (!is_tmpfile_unsupported(errno)) return fail(target);
             g_tmpfile_supported.store(false, std::memory_order_relaxed);
         }
-        int fd = make_beside(target, m_path, [](const std::string& p) {
-            return at_open(p, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        int fd = make_beside(target, m_path, [mode](const std::string& p) {
+            return at_open(p, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         });
         if (fd < 0) {
             m_path.clear();
@@ -357,14 +361,9 @@ public:
 
 private:
     std::string commit_anonymous(const std::string& target) {
-        char proc[64];
-        std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", m_fd.get());
         AtPath to(target);
         if (!to.ok()) return fail(target);
-        int rc = ::linkat(AT_FDCWD, proc, to.dir(), to.name(), AT_SYMLINK_FOLLOW);
-        // Without /proc the descriptor itself can be linked, which needs CAP_DAC_READ_SEARCH.
-        if (rc != 0 && errno == ENOENT && ::access("/proc/self/fd", X_OK) != 0)
-            rc = ::linkat(m_fd.get(), "", to.dir(), to.name(), AT_EMPTY_PATH);
+        int rc = link_descriptor(to);
         if (rc != 0) return fail(target);
         if (m_fd.close_checked() != 0) {
             std::string msg = fail(target);
@@ -374,16 +373,76 @@ private:
         return "";
     }
 
+    // Links the open file in by its descriptor, which kernels before 6.10 allow only with
+    // CAP_DAC_READ_SEARCH (they answer ENOENT), else through its /proc name, which costs a lookup of four
+    // more names. Once /proc has worked where the descriptor did not, it is used directly.
+    int link_descriptor(const AtPath& to) {
+        const bool by_fd = g_link_by_fd.load(std::memory_order_relaxed);
+        if (by_fd && ::linkat(m_fd.get(), "", to.dir(), to.name(), AT_EMPTY_PATH) == 0) return 0;
+        if (by_fd && errno != ENOENT) return -1;
+        char proc[64];
+        std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", m_fd.get());
+        int rc = ::linkat(AT_FDCWD, proc, to.dir(), to.name(), AT_SYMLINK_FOLLOW);
+        if (rc == 0 && by_fd) g_link_by_fd.store(false, std::memory_order_relaxed);
+        // ENOENT both ways: the folder is gone, or /proc is missing and the descriptor is refused.
+        if (rc != 0 && errno == ENOENT && !by_fd)
+            rc = ::linkat(m_fd.get(), "", to.dir(), to.name(), AT_EMPTY_PATH);
+        return rc;
+    }
+
     // Set to false for good the first time a file system refuses unnamed files.
     static inline std::atomic<bool> g_tmpfile_supported{true};
+    static inline std::atomic<bool> g_link_by_fd{true};
     Fd m_fd;
     std::string m_path;
     Placement m_place = Placement::Overwrite;
     bool m_anonymous = false;
 };
 
-// Once copy_file_range reports that it cannot work here, every later copy of the run reads and writes.
-std::atomic<bool> g_cfr_supported{true};
+// What copies between two file systems (source device, target device) have found out, so that what
+// cannot work between them is tried once, not for every file: a refused clone fails in no time but
+// still costs a call per file, a refused copy_file_range two.
+class PairNotes {
+public:
+    enum : unsigned {
+        NoClone = 1,      // FICLONE is refused
+        NoKernelCopy = 2, // copy_file_range is refused: reads and writes
+        NoReserve = 4,    // the target keeps files in memory: reserving space would write zeros first
+        ReserveKnown = 8, // whether to reserve has been found out
+    };
+    unsigned get(uint64_t src, uint64_t dst) {
+        std::lock_guard lk(m_mutex);
+        for (const Pair& p : m_pairs)
+            if (p.src == src && p.dst == dst) return p.notes;
+        return 0;
+    }
+    void add(uint64_t src, uint64_t dst, unsigned notes) {
+        std::lock_guard lk(m_mutex);
+        for (Pair& p : m_pairs) {
+            if (p.src == src && p.dst == dst) {
+                p.notes |= notes;
+                return;
+            }
+        }
+        m_pairs.push_back(Pair{src, dst, notes});
+    }
+
+private:
+    struct Pair {
+        uint64_t src;
+        uint64_t dst;
+        unsigned notes;
+    };
+    std::mutex m_mutex;
+    std::vector<Pair> m_pairs; // a handful: one per pair of file systems copied between
+};
+
+PairNotes g_pairs;
+
+// A clone that fails this way fails for every file of the pair.
+bool clone_refused_for_good(int err) {
+    return err == EOPNOTSUPP || err == EXDEV || err == EINVAL || err == ENOTTY || err == ENOSYS;
+}
 
 constexpr int64_t kChunk = 1 << 20;
 constexpr int kMaxIdleWrites = 3;
@@ -441,6 +500,8 @@ public:
         : m_from(from), m_to(to), m_src(src), m_dst(dst), m_progress(progress) {}
 
     std::string error;
+    // Cleared when copy_file_range cannot work between these two files; the caller notes it for the pair.
+    bool kernel_copy = true;
 
     // Reports bytes to the callback; false when it asks to stop.
     bool report(int64_t bytes) {
@@ -449,10 +510,33 @@ public:
     }
     int64_t reported() const { return m_reported; }
 
+    // Copies the data of every region. Holes are never read: they count as progress and come back by
+    // the final ftruncate. `pos` ends where the data ended; `final_size` becomes the size the copy is to
+    // have, less than `size` when the source shrank while being copied.
+    Step copy_regions(const std::vector<Region>& regions, int64_t size, int64_t& pos, int64_t& final_size) {
+        for (const Region& r : regions) {
+            if (r.start > pos && !report(r.start - pos)) return Step::Cancelled;
+            pos = r.start;
+            while (pos < r.end) {
+                int64_t moved = 0;
+                Step step = copy_chunk(pos, std::min(r.end - pos, kChunk), moved);
+                if (step != Step::Ok) return step;
+                if (moved == 0) {
+                    // The copy ends where the source's data ended.
+                    final_size = pos;
+                    return finish(size);
+                }
+                pos += moved;
+                if (!report(moved)) return Step::Cancelled;
+            }
+        }
+        return finish(size);
+    }
+
     // Moves up to `len` bytes at `pos`; `moved` is 0 at the end of the source.
     Step copy_chunk(int64_t pos, int64_t len, int64_t& moved) {
         moved = 0;
-        if (g_cfr_supported.load(std::memory_order_relaxed)) {
+        if (kernel_copy) {
             while (true) {
                 loff_t in = pos, out = pos;
                 ssize_t n = ::copy_file_range(m_src, &in, m_dst, &out, static_cast<size_t>(len), 0);
@@ -469,7 +553,7 @@ public:
                     continue;
                 }
                 if (err == EBADF || err == EXDEV || err == EINVAL || err == ENOSYS || err == EOPNOTSUPP) {
-                    g_cfr_supported.store(false, std::memory_order_relaxed);
+                    kernel_copy = false;
                     break;
                 }
                 error = fail_with(is_target_side_error(err) ? m_to : m_from, err);
@@ -509,6 +593,11 @@ public:
     }
 
 private:
+    // A trailing hole (or the part of a shrunken file that is gone) completes the count of `size` bytes.
+    Step finish(int64_t size) {
+        return m_reported < size && !report(size - m_reported) ? Step::Cancelled : Step::Ok;
+    }
+
     // A signal broke a blocking call (the copy engine's cancel or its watchdog): ask before retrying.
     bool interrupted_may_go_on() { return !m_progress || m_progress(0); }
 
@@ -537,29 +626,59 @@ std::string reserve(int dst, const std::vector<Region>& regions, const std::stri
     return "";
 }
 
+// The permission bits a new copy is created with: the source's, less the set-ID and sticky bits, which
+// are set (where they may be) once the data is written.
+mode_t creation_mode(const struct stat& st) {
+    return st.st_mode & 0777;
+}
+
 void copy_metadata(int dst, const struct stat& st) {
     // Best effort, as on file systems without Unix modes or nanosecond times: the data is what counts.
     mode_t mode = st.st_mode & 07777;
     // The copy belongs to whoever copies it: another user's set-user-ID program copied by root must not
     // become a set-user-ID root program (likewise set-group-ID for a group the copy does not have).
     struct stat own;
-    if (::fstat(dst, &own) == 0) {
+    const bool known = ::fstat(dst, &own) == 0;
+    if (known) {
         if (own.st_uid != st.st_uid) mode &= ~static_cast<mode_t>(S_ISUID);
         if (own.st_gid != st.st_gid) mode &= ~static_cast<mode_t>(S_ISGID);
     }
-    ::fchmod(dst, mode);
+    // Most copies already have their bits from creation; the umask, a default ACL of the folder or
+    // set-ID bits leave the others to be set here.
+    if (!known || (own.st_mode & 07777) != mode) ::fchmod(dst, mode);
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     ::futimens(dst, times);
 }
 
+uint64_t device_of(int fd) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 ? static_cast<uint64_t>(st.st_dev) : 0;
+}
+
+// Whether to reserve the blocks of a large copy on this pair's target. A file system that keeps files
+// in memory gains nothing from it, and there it writes zeros to every page that the copy then
+// overwrites; that is found out once per pair.
+bool worth_reserving(int dst, uint64_t src_dev, uint64_t dst_dev, unsigned notes) {
+    if (notes & PairNotes::ReserveKnown) return !(notes & PairNotes::NoReserve);
+    struct statfs fs;
+    const bool memory = ::fstatfs(dst, &fs) == 0 && (fs.f_type == TMPFS_MAGIC || fs.f_type == RAMFS_MAGIC);
+    g_pairs.add(src_dev, dst_dev, PairNotes::ReserveKnown | (memory ? PairNotes::NoReserve : 0u));
+    return !memory;
+}
+
 // Opens the source of a copy; "" or the message. `open_text`, when given, replaces the message of a
-// failed open (the clone step's own wording).
+// failed open (the clone step's own wording). `examine_path`: look at what the path names before
+// opening it, so that nothing but a regular file is ever opened; a caller that has just seen a regular
+// file there (a folder walk) skips that look, which costs a lookup of the whole path for every file.
 std::string open_source(const std::string& from, Fd& src, struct stat& st, const char* not_regular,
-                        const char* open_text) {
-    if (at_stat(from, &st) != 0) return open_text ? fail_text(open_text, errno) : fail(from);
-    if (!S_ISREG(st.st_mode)) return fail_text(not_regular, EINVAL);
-    // Non-blocking, so that a pipe put in the file's place after the check above cannot hang the open.
-    src = Fd(open_read_noatime(from, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+                        const char* open_text, bool examine_path = true) {
+    if (examine_path) {
+        if (at_stat(from, &st) != 0) return open_text ? fail_text(open_text, errno) : fail(from);
+        if (!S_ISREG(st.st_mode)) return fail_text(not_regular, EINVAL);
+    }
+    // Non-blocking, so that a pipe put in the file's place since it was seen cannot hang the open, and
+    // never taking a terminal as the controlling one. The status of what was opened decides.
+    src = Fd(open_read_noatime(from, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!src.ok()) return open_text ? fail_text(open_text, errno) : fail(from);
     if (::fstat(src.get(), &st) != 0) return open_text ? fail_text(open_text, errno) : fail(from);
     if (!S_ISREG(st.st_mode)) return fail_text(not_regular, EINVAL);
@@ -857,7 +976,7 @@ std::string clone_file(const std::string& from, const std::string& to, Placement
     std::string msg = open_source(from, src, st, "not a regular file", "open");
     if (!msg.empty()) return msg;
     PartialFile part;
-    if (!part.create(to, place).empty()) return fail_text("open target", t_last_error);
+    if (!part.create(to, place, creation_mode(st)).empty()) return fail_text("open target", t_last_error);
     if (::ioctl(part.fd(), FICLONE, src.get()) != 0) {
         int err = errno;
         return fail_text(errno_text(err), err);
@@ -868,61 +987,53 @@ std::string clone_file(const std::string& from, const std::string& to, Placement
 }
 
 std::string copy_file(const std::string& from, const std::string& to, const CopyProgress& progress,
-                      bool* cloned, Placement place) {
+                      bool* cloned, Placement place, const CopyHints& hints) {
     if (cloned) *cloned = false;
     Fd src;
     struct stat st;
-    std::string msg = open_source(from, src, st, "not a regular file (pipe, socket or device)", nullptr);
+    std::string msg = open_source(from, src, st, "not a regular file (pipe, socket or device)", nullptr,
+                                  !hints.source_is_regular);
     if (!msg.empty()) return msg;
+    if (hints.opened) *hints.opened = st;
     PartialFile part;
-    msg = part.create(to, place);
+    msg = part.create(to, place, creation_mode(st));
     if (!msg.empty()) return msg;
     const int64_t size = st.st_size;
+    const uint64_t src_dev = st.st_dev;
+    const uint64_t dst_dev = hints.target_device != 0 ? hints.target_device : device_of(part.fd());
+    const unsigned notes = g_pairs.get(src_dev, dst_dev);
 
-    if (::ioctl(part.fd(), FICLONE, src.get()) == 0) {
-        copy_metadata(part.fd(), st);
-        msg = part.commit(to);
-        if (!msg.empty()) return msg;
-        if (cloned) *cloned = true;
-        if (progress) progress(size);
-        return "";
+    if (!(notes & PairNotes::NoClone)) {
+        if (::ioctl(part.fd(), FICLONE, src.get()) == 0) {
+            copy_metadata(part.fd(), st);
+            msg = part.commit(to);
+            if (!msg.empty()) return msg;
+            if (cloned) *cloned = true;
+            if (progress) progress(size);
+            return "";
+        }
+        if (clone_refused_for_good(errno)) g_pairs.add(src_dev, dst_dev, PairNotes::NoClone);
     }
 
     Copier copier(from, to, src.get(), part.fd(), progress);
+    copier.kernel_copy = !(notes & PairNotes::NoKernelCopy);
     if (progress && !progress(0)) return cancelled();
     // Read-ahead matters for large files only; small ones are read in one go anyway.
     if (size >= kReserveFrom) ::posix_fadvise(src.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     std::vector<Region> regions = data_regions(src.get(), size, st.st_blocks);
     // Small files are not reserved: the call costs more than it saves, and they fail soon anyway.
-    msg = size >= kReserveFrom ? reserve(part.fd(), regions, to) : "";
+    const bool reserving = size >= kReserveFrom && worth_reserving(part.fd(), src_dev, dst_dev, notes);
+    msg = reserving ? reserve(part.fd(), regions, to) : "";
     if (!msg.empty()) return msg;
 
-    // Holes are never read: they count as progress and come back by the final ftruncate.
     int64_t final_size = size;
     int64_t pos = 0;
-    bool at_end = false;
-    for (const Region& r : regions) {
-        if (r.start > pos && !copier.report(r.start - pos)) return cancelled();
-        pos = r.start;
-        while (pos < r.end) {
-            int64_t moved = 0;
-            Step step = copier.copy_chunk(pos, std::min(r.end - pos, kChunk), moved);
-            if (step == Step::Cancelled) return cancelled();
-            if (step == Step::Failed) return copier.error;
-            if (moved == 0) {
-                // The source shrank while being copied: the copy ends where its data ended.
-                at_end = true;
-                final_size = pos;
-                break;
-            }
-            pos += moved;
-            if (!copier.report(moved)) return cancelled();
-        }
-        if (at_end) break;
-    }
-    // A trailing hole (or the part of a shrunken file that is gone) completes the count of `size` bytes.
-    if (copier.reported() < size && !copier.report(size - copier.reported())) return cancelled();
+    const Step step = copier.copy_regions(regions, size, pos, final_size);
+    if (!copier.kernel_copy && !(notes & PairNotes::NoKernelCopy))
+        g_pairs.add(src_dev, dst_dev, PairNotes::NoKernelCopy);
+    if (step == Step::Cancelled) return cancelled();
+    if (step == Step::Failed) return copier.error;
     src.reset();
 
     // The new file already ends where its data ended; only a hole at the end needs the size set.
@@ -975,32 +1086,9 @@ int cpu_cores() {
     return count > 0 ? count : 1;
 }
 
-namespace {
-
-// A folder opened for listing; null with errno set on failure.
-std::unique_ptr<DIR, int (*)(DIR*)> open_listing(const std::string& path) {
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(nullptr, ::closedir);
-    AtPath at(path);
-    if (at.dir() == AT_FDCWD) {
-        dir.reset(::opendir(path.c_str()));
-    } else if (int fd = at.ok() ? ::openat(at.dir(), at.name(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-               fd >= 0) {
-        // Too long for one call: opened through the descriptor of a folder along the path.
-        dir.reset(::fdopendir(fd));
-        if (!dir) {
-            int err = errno;
-            ::close(fd);
-            errno = err;
-        }
-    }
-    return dir;
-}
-
-} // namespace
-
 RawListing list_dir_raw(const std::string& path) {
     RawListing out;
-    auto dir = open_listing(path);
+    auto dir = open_dir_nofollow(path);
     if (!dir) {
         out.code = errno;
         out.error = fail_with(path, out.code);

@@ -12,10 +12,13 @@
 //   TAVRIN_SYNCFS_ERRNO     syncfs fails with this errno.
 //   TAVRIN_GROW_PATH        the first time data is read from a file whose path contains this text, a
 //                           line is appended to that file first, as by a program still writing it.
+//   TAVRIN_CALL_LOG         every FICLONE ioctl appends "<monotonic ms> ficlone", every copy_file_range
+//                           "<monotonic ms> cfr" here.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -177,7 +180,17 @@ ssize_t pwrite64(int fd, const void* buf, size_t count, off_t off) {
     return ((ssize_t(*)(int, const void*, size_t, off_t))dlsym(RTLD_NEXT, "pwrite64"))(fd, buf, count, off);
 }
 
+int ioctl(int fd, unsigned long request, ...) {
+    va_list ap;
+    va_start(ap, request);
+    void* arg = va_arg(ap, void*);
+    va_end(ap);
+    if (request == FICLONE) log_to("TAVRIN_CALL_LOG", "ficlone");
+    return ((int (*)(int, unsigned long, ...))dlsym(RTLD_NEXT, "ioctl"))(fd, request, arg);
+}
+
 ssize_t copy_file_range(int in, off_t* in_off, int out, off_t* out_off, size_t len, unsigned flags) {
+    log_to("TAVRIN_CALL_LOG", "cfr");
     if (fd_has_mark(out, "TAVRIN_ZERO_WRITE_PATH")) {
         errno = EXDEV;
         return -1;
