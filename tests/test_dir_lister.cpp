@@ -62,6 +62,23 @@ extern "C" DIR* opendir(const char* name) {
     return d;
 }
 
+// The raw listing opens its folder by descriptor; the folder is told by what the descriptor names.
+extern "C" DIR* fdopendir(int fd) {
+    static auto real = fault::next<DIR* (*)(int)>("fdopendir");
+    DIR* d = real(fd);
+    if (d && !fault::g_path.empty()) {
+        char named[4096];
+        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        ssize_t n = readlink(link.c_str(), named, sizeof named - 1);
+        if (n > 0 && fault::g_path == std::string(named, size_t(n))) {
+            fault::g_dir = d;
+            fault::g_calls = 0;
+            fault::g_names_passed = 0;
+        }
+    }
+    return d;
+}
+
 extern "C" struct dirent* readdir(DIR* d) {
     static auto real = fault::next<struct dirent* (*)(DIR*)>("readdir");
     if (d != fault::g_dir || fault::g_dir == nullptr) return real(d);

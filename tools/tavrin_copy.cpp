@@ -1,6 +1,7 @@
 // tavrin-copy: runs one copy or move through the program's copy engine, the way the interface drives it
 // (start, a snapshot and a watchdog tick every 100 ms, reap), and prints the outcome as one JSON line.
 
+#include "base/logger.h"
 #include "base/strutil.h"
 #include "engine/copy_engine.h"
 
@@ -331,6 +332,7 @@ int main(int argc, char** argv) {
     for (;;) {
         copy_engine::Progress p = engine.snapshot();
         engine.watchdog_tick();
+        Log::instance().flush_pending();
         if (g_interrupted && !cancel_sent) {
             engine.cancel();
             cancel_sent = true;

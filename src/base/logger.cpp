@@ -116,7 +116,10 @@ void Log::rotate_locked() {
     if (!m_file) return;
     setvbuf(m_file.get(), nullptr, _IOFBF, kFileBuffer);
     fprintf(m_file.get(), "---- rotated at %lld bytes ----\n", static_cast<long long>(kFileLimit));
-    if (m_batches == 0) fflush(m_file.get());
+    if (m_batches == 0)
+        fflush(m_file.get());
+    else
+        m_held = true;
 }
 
 void Log::write(Level level, const std::string& text) {
@@ -151,8 +154,19 @@ void Log::record(Level level, std::string&& text) {
     if (m_batches == 0 || level >= Level::Warn || slot.monotonic - m_last_flush >= kFlushAfter) {
         fflush(m_file.get());
         m_last_flush = slot.monotonic;
+        m_held = false;
+    } else {
+        m_held = true;
     }
     if (m_bytes_written > kFileLimit) rotate_locked();
+}
+
+void Log::flush_pending() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_held || !m_file) return;
+    fflush(m_file.get());
+    m_last_flush = steady_seconds() - m_start_time;
+    m_held = false;
 }
 
 void Log::begin_batch() {
@@ -163,7 +177,10 @@ void Log::begin_batch() {
 void Log::end_batch() {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_batches > 0) --m_batches;
-    if (m_batches == 0 && m_file) fflush(m_file.get());
+    if (m_batches == 0 && m_file) {
+        fflush(m_file.get());
+        m_held = false;
+    }
 }
 
 void Log::vlog(Level level, const char* fmt, va_list args) {

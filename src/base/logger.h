@@ -13,8 +13,8 @@
 // config_dir() + "/Tavrin.log", which is rotated to ".1" past 32 MiB. Callable from any thread; failures
 // of the file are never reported, the ring always works. Each line reaches the file as it is written,
 // except while a batch is open (a transfer or a job that logs a line per file): then a warning or an
-// error is written at once with everything before it, other lines at the latest a second later, and
-// the rest when the last batch closes.
+// error is written at once with everything before it, other lines when a second has passed since the
+// last write or at the next flush_pending(), and the rest when the last batch closes.
 class Log {
 public:
     enum class Level : int32_t { Debug = 0, Info = 1, Warn = 2, Error = 3 };
@@ -44,6 +44,10 @@ public:
     // Opens and closes a batch; batches nest (a transfer and a job may overlap).
     void begin_batch();
     void end_batch();
+    // Writes out what a batch holds back. Called by the loops that wait on running work (the window's
+    // tick, the copy tool's poll), so that a held line reaches the file within a poll even when no later
+    // line comes to push it out: a transfer waiting for a conflict answer logs nothing more.
+    void flush_pending();
 
     // The remembered entries, oldest first (at most kRingSize).
     std::vector<Entry> recent() const;
@@ -83,4 +87,5 @@ private:
     double m_start_time = 0.0;
     int m_batches = 0;         // open batches
     double m_last_flush = 0.0; // monotonic time of the last write to the file
+    bool m_held = false;       // lines printed into the stream's buffer but not yet written
 };

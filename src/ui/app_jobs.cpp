@@ -192,6 +192,7 @@ void App::tick() {
         m_transfer_was_running = m_bgtask_was_running = false;
     }
     save_state_if_changed();
+    Log::instance().flush_pending();
     if (engine_busy) {
         std::string stalled = engine.watchdog_tick();
         if (!stalled.empty()) flash_status(trf("progress.stalled", su::basename_of(stalled).c_str()));
