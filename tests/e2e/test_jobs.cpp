@@ -266,24 +266,36 @@ TEST(HeldTransfer, PanelShowsWorkInThePaletteEscapeCancelsAndTheMovedSourceStays
     const Palette p = Palette::light();
     const int w = f.t.geometry().width, y = 30 + 64; // the panel's top: under the menu bar and header
     ASSERT_GT(w, 600);
-    // The track is empty while nothing has been read; wait until the scan is over and the panel drawn.
+    // The panel, the current file and the header's percentage come with different ticks after the scan;
+    // shoot until one frame shows them all (or the time is up and the checks below say what is missing).
+    const auto checks = [&](const std::string& s) {
+        return std::vector<std::pair<bool, const char*>>{
+            {e2e::pixel_at(s, w / 2 - 100, y + 19) == p.progress_track, "the empty track"},
+            {e2e::pixel_at(s, w / 2, y) == p.divider, "the divider above the panel"},
+            {e2e::pixel_at(s, w / 2, y + 70) == p.bar, "the panel's fill"},
+            {e2e::has_colour(s, w - 80, y + 10, 70, 18, p.danger), "the cancel button's label"},
+            {e2e::has_colour(s, 10, y + 32, 110, 16, p.text), "files done / total"},
+            {e2e::has_colour(s, w - 110, y + 33, 100, 14, p.dim), "the worker threads"},
+            {e2e::has_colour(s, 10, y + 50, 50, 14, p.secondary), "\"Moving: \""},
+            {e2e::has_colour(s, 60, y + 50, 400, 14, p.text), "the current file"},
+            // The header's right end shows the running copy: its percentage in the bright fill colour.
+            {e2e::has_colour(s, w - 200, 30 + 28, 190, 26, p.progress_fill_2), "the header's \"0 %\""},
+        };
+    };
+    const auto all_shown = [&](const std::string& s) {
+        for (const auto& [ok, what] : checks(s))
+            if (!ok) return false;
+        return true;
+    };
     std::string shot;
     for (double end = seconds_now() + 20; seconds_now() < end;) {
         shot = f.t.screenshot(f.t.home() + "/running.png");
-        if (!shot.empty() && e2e::pixel_at(shot, w / 2 - 100, y + 19) == p.progress_track) break;
+        if (!shot.empty() && all_shown(shot)) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     ASSERT_FALSE(shot.empty());
-    EXPECT_EQ(e2e::pixel_at(shot, w / 2 - 100, y + 19), p.progress_track);
-    EXPECT_EQ(e2e::pixel_at(shot, w / 2, y), p.divider);
-    EXPECT_EQ(e2e::pixel_at(shot, w / 2, y + 70), p.bar);
-    EXPECT_TRUE(e2e::has_colour(shot, w - 80, y + 10, 70, 18, p.danger)) << "the cancel button's label";
-    EXPECT_TRUE(e2e::has_colour(shot, 10, y + 32, 110, 16, p.text)) << "files done / total";
-    EXPECT_TRUE(e2e::has_colour(shot, w - 110, y + 33, 100, 14, p.dim)) << "the worker threads";
-    EXPECT_TRUE(e2e::has_colour(shot, 10, y + 50, 50, 14, p.secondary)) << "\"Moving: \"";
-    EXPECT_TRUE(e2e::has_colour(shot, 60, y + 50, 400, 14, p.text)) << "the current file";
-    // The header's right end shows the running copy: its percentage in the bright fill colour.
-    EXPECT_TRUE(e2e::has_colour(shot, w - 200, 30 + 28, 190, 26, p.progress_fill_2)) << "the header's \"0 %\"";
+    for (const auto& [ok, what] : checks(shot))
+        EXPECT_TRUE(ok) << what;
 
     f.t.press("Escape");
     ASSERT_TRUE(f.t.wait_log("result: ", 10)) << f.t.log();
