@@ -20,11 +20,18 @@ class MountEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         g_tmpfs = std::make_unique<testsupport::ScopedMount>(testsupport::ScopedMount::tmpfs("1m"));
+        g_loop = std::make_unique<testsupport::ScopedMount>(
+            testsupport::ScopedMount::loop_image("mkfs.ext2 -q -F", 8));
     }
-    void TearDown() override { g_tmpfs.reset(); }
+    void TearDown() override {
+        g_loop.reset();
+        g_tmpfs.reset();
+    }
     static std::unique_ptr<testsupport::ScopedMount> g_tmpfs;
+    static std::unique_ptr<testsupport::ScopedMount> g_loop;
 };
 std::unique_ptr<testsupport::ScopedMount> MountEnvironment::g_tmpfs;
+std::unique_ptr<testsupport::ScopedMount> MountEnvironment::g_loop;
 [[maybe_unused]] auto* const g_env = ::testing::AddGlobalTestEnvironment(new MountEnvironment);
 
 std::string trim(std::string s) {
@@ -43,9 +50,11 @@ bool root_class_by_lsblk(DeviceClass& out) {
         out = DeviceClass::Nvme;
         return true;
     }
-    // Only disks named like sda1, vda or mmcblk0p2 are looked up; others (dm-0, md0) stay unknown.
-    std::string disk = fsops::whole_disk_name(source.substr(5));
-    if (!testsupport::exists("/sys/block/" + disk)) return false;
+    // A partition (sda1, mmcblk0p2) or a whole device (vda, dm-0, md0); lsblk reports either's queue.
+    const std::string name = source.substr(5);
+    if (!testsupport::exists("/sys/block/" + name) &&
+        !testsupport::exists("/sys/block/" + fsops::whole_disk_name(name)))
+        return false;
     std::string rota = trim(testsupport::capture("lsblk -dno ROTA '" + source + "' 2>/dev/null"));
     if (rota != "0" && rota != "1") return false;
     out = rota == "1" ? DeviceClass::Rotational : DeviceClass::Ssd;
@@ -142,6 +151,18 @@ TEST(Devices, ClassifiesThroughTheMountTable) {
     EXPECT_EQ(fsops::recommended_threads(tmp->path(), "/usr", 0), expected);
     EXPECT_EQ(fsops::recommended_threads(tmp->path(), tmp->path(), 0),
               fsops::threads_for(DeviceClass::Memory, fsops::cpu_cores()));
+}
+
+// A loop device is a whole disk whose name ends in digits, like dm-0 or md127: it has its own queue,
+// and the digits must not be taken for a partition number.
+TEST(Devices, WholeDevicesNamedWithDigitsHaveTheirOwnQueue) {
+    auto& loop = MountEnvironment::g_loop;
+    if (!loop || !loop->ok()) GTEST_SKIP() << "cannot mount a loop image: " << (loop ? loop->skip_reason() : "");
+    const std::string source = trim(testsupport::capture("findmnt -no SOURCE '" + loop->path() + "'"));
+    ASSERT_EQ(source.rfind("/dev/loop", 0), 0u) << source;
+    const std::string rota = trim(testsupport::capture("cat /sys/block/" + source.substr(5) + "/queue/rotational"));
+    ASSERT_TRUE(rota == "0" || rota == "1") << rota;
+    EXPECT_EQ(fsops::classify_device(loop->path()), rota == "1" ? DeviceClass::Rotational : DeviceClass::Ssd);
 }
 
 TEST(Devices, CoresFollowTheThreadAffinity) {

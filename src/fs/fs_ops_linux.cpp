@@ -1057,9 +1057,14 @@ DeviceClass classify_device(const std::string& path) {
     if (!real) return DeviceClass::Unknown;
     std::string name = su::basename_of(real.get());
     if (name.rfind("nvme", 0) == 0) return DeviceClass::Nvme;
-    // A partition has no queue of its own; its disk's tells whether it spins.
-    std::string disk = whole_disk_name(name);
-    Fd fd(::open(("/sys/block/" + disk + "/queue/rotational").c_str(), O_RDONLY | O_CLOEXEC));
+    // A partition has no queue of its own; its disk's tells whether it spins. Whole devices whose names
+    // end in digits (loop0, dm-0, md127, zram0) have their own queue, and stripping the digits would
+    // name a disk that does not exist; a partition never has an entry of its own under /sys/block.
+    const auto open_queue = [](const std::string& disk) {
+        return Fd(::open(("/sys/block/" + disk + "/queue/rotational").c_str(), O_RDONLY | O_CLOEXEC));
+    };
+    Fd fd = open_queue(name);
+    if (!fd.ok()) fd = open_queue(whole_disk_name(name));
     if (!fd.ok()) return DeviceClass::Unknown;
     char buf[64];
     ssize_t n = ::read(fd.get(), buf, 63);
