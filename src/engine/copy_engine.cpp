@@ -192,11 +192,13 @@ bool Engine::start(std::vector<std::string> sources, const std::string& target_d
     reap();
 
     const std::string& first = sources.front();
-    int workers = fsops::recommended_threads(first, target_dir, thread_count);
+    // Each side is classified once: a lookup costs a path resolution under /sys and a few reads.
+    const fsops::DeviceClass source_class = fsops::classify_device(first);
+    const fsops::DeviceClass target_class = fsops::classify_device(target_dir);
+    int workers = fsops::recommended_threads(source_class, target_class, thread_count);
     workers = std::clamp(workers, 1, 32);
-    std::string summary = std::string(fsops::device_class_name(fsops::classify_device(first))) + " → " +
-                          fsops::device_class_name(fsops::classify_device(target_dir)) + ", " +
-                          std::to_string(workers) + "×";
+    std::string summary = std::string(fsops::device_class_name(source_class)) + " → " +
+                          fsops::device_class_name(target_class) + ", " + std::to_string(workers) + "×";
     {
         std::lock_guard lk(m_mutex);
         m_queue.clear();

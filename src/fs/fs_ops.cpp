@@ -124,13 +124,16 @@ int threads_for(DeviceClass bottleneck, int cores) {
     }
 }
 
+int recommended_threads(DeviceClass source, DeviceClass target, int configured) {
+    if (configured > 0) return std::min(configured, 32);
+    // The slower side limits the transfer; on a tie the source decides.
+    DeviceClass bottleneck = device_class_rank(target) < device_class_rank(source) ? target : source;
+    return threads_for(bottleneck, cpu_cores());
+}
+
 int recommended_threads(const std::string& source, const std::string& target, int configured) {
     if (configured > 0) return std::min(configured, 32);
-    DeviceClass src = classify_device(source);
-    DeviceClass dst = classify_device(target);
-    // The slower side limits the transfer; on a tie the source decides.
-    DeviceClass bottleneck = device_class_rank(dst) < device_class_rank(src) ? dst : src;
-    return threads_for(bottleneck, cpu_cores());
+    return recommended_threads(classify_device(source), classify_device(target), configured);
 }
 
 } // namespace fsops

@@ -170,6 +170,8 @@ int cpu_cores();
 // Copy workers for a transfer: the user's setting when positive (at most 32), else chosen from the
 // slower of the two devices and the number of cores.
 int recommended_threads(const std::string& source, const std::string& target, int configured);
+// The same for classes already known (a caller that also shows them classifies each side once).
+int recommended_threads(DeviceClass source, DeviceClass target, int configured);
 // The automatic choice for a bottleneck class on a machine with `cores` cores.
 int threads_for(DeviceClass bottleneck, int cores);
 
