@@ -399,6 +399,46 @@ TEST(CopyFile, NewNameTakenDuringTheCopyIsNeverReplaced) {
     }
 }
 
+// A worker holds the folders it copies out of and into; a file elsewhere (a neighbour whose name starts
+// the same, a subfolder) still goes where its path says, and a name taken meanwhile is never replaced.
+TEST(CopyFile, HeldFoldersPlaceEachFileWhereItsPathSays) {
+    TempDir t;
+    for (const char* d : {"src", "src/a", "src/ab", "dst", "dst/x", "dst/x/y", "dst/xy"})
+        testsupport::make_dir(t.sub(d));
+    testsupport::write_file(t.sub("src/a/f"), "eff", 0640);
+    testsupport::write_file(t.sub("src/ab/g"), "gee");
+    fsops::FolderHandle from, into;
+    ASSERT_TRUE(from.hold_parent_of(t.sub("src/a/f")));
+    ASSERT_TRUE(into.hold_parent_of(t.sub("dst/x/f")));
+    fsops::CopyHints hints;
+    hints.source_folder = &from;
+    hints.target_folder = &into;
+    const auto copy = [&](const std::string& a, const std::string& b) {
+        return fsops::copy_file(t.sub(a), t.sub(b), {}, nullptr, fsops::Placement::NewName, hints);
+    };
+    EXPECT_EQ("", copy("src/a/f", "dst/x/f"));
+    EXPECT_EQ("eff", testsupport::read_file(t.sub("dst/x/f")));
+    EXPECT_EQ(0640u, stat_of(t.sub("dst/x/f")).st_mode & 07777);
+    EXPECT_EQ("", copy("src/ab/g", "dst/xy/g"));
+    EXPECT_EQ("gee", testsupport::read_file(t.sub("dst/xy/g")));
+    EXPECT_FALSE(testsupport::exists(t.sub("dst/x/g")));
+    EXPECT_EQ("", copy("src/a/f", "dst/x/y/f"));
+    EXPECT_EQ("eff", testsupport::read_file(t.sub("dst/x/y/f")));
+    // Taken by the time the copy is done: the copy is dropped.
+    testsupport::write_file(t.sub("dst/x/taken"), "theirs");
+    EXPECT_EQ(sys(t.sub("dst/x/taken"), EEXIST), copy("src/a/f", "dst/x/taken"));
+    EXPECT_EQ("theirs", testsupport::read_file(t.sub("dst/x/taken")));
+    // The held folder renamed meanwhile keeps receiving its files under its new name.
+    ASSERT_EQ(0, rename(t.sub("dst/x").c_str(), t.sub("dst/moved").c_str()));
+    EXPECT_EQ("", copy("src/a/f", "dst/x/late"));
+    EXPECT_EQ("eff", testsupport::read_file(t.sub("dst/moved/late")));
+    EXPECT_TRUE(partial_files(t.sub("dst/moved")).empty());
+    // A folder that cannot be held leaves nothing held.
+    EXPECT_FALSE(into.hold_parent_of(t.sub("nowhere/f")));
+    const char* name = nullptr;
+    EXPECT_EQ(-1, into.lookup(t.sub("nowhere/f"), name));
+}
+
 TEST(CopyFile, CancelLeavesNothingNewAndTheOldTargetIntact) {
     TempDir dir;
     std::string src = dir.sub("src");

@@ -270,6 +270,7 @@ bool Engine::start(std::vector<std::string> sources, const std::string& target_d
     m_slot_tid = std::make_unique<std::atomic<uint64_t>[]>(m_slot_count);
     m_slot_timed_out = std::make_unique<std::atomic<uint64_t>[]>(m_slot_count);
     m_slot_serial = std::make_unique<std::atomic<uint64_t>[]>(m_slot_count);
+    m_slot_folders = std::make_unique<SlotFolders[]>(m_slot_count);
     for (size_t i = 0; i < m_slot_count; ++i) {
         m_slot_last_progress[i] = now;
         m_slot_tid[i] = 0;
@@ -751,6 +752,8 @@ void Engine::worker_thread(int slot) {
 
     set_current(slot, "");
     m_slot_tid[s] = 0;
+    m_slot_folders[s].source.release();
+    m_slot_folders[s].target.release();
     if (m_active_workers.fetch_sub(1) == 1) finish_transfer();
 }
 
@@ -1133,6 +1136,10 @@ std::string Engine::copy_attempt(const FileTask& task, const std::string& target
     hints.source_is_regular = task.inode != 0;
     hints.target_device = task.target_device;
     hints.opened = &opened;
+    // Files come folder by folder: each name is then looked up in its folder, not along its whole path.
+    SlotFolders& folders = m_slot_folders[s];
+    if (folders.source.hold_parent_of(task.source)) hints.source_folder = &folders.source;
+    if (folders.target.hold_parent_of(target)) hints.target_folder = &folders.target;
     std::string err = fsops::copy_file(task.source, target, progress, &result.cloned, place, hints);
     if (err == fsops::kCopyCancelled) {
         result.cancelled = true;

@@ -283,6 +283,12 @@ private:
     // files its worker has started.
     std::unique_ptr<std::atomic<uint64_t>[]> m_slot_timed_out;
     std::unique_ptr<std::atomic<uint64_t>[]> m_slot_serial;
+    // The folders a worker copies out of and into, held open while it stays in them (its own slot only).
+    struct SlotFolders {
+        fsops::FolderHandle source;
+        fsops::FolderHandle target;
+    };
+    std::unique_ptr<SlotFolders[]> m_slot_folders;
     std::function<void(size_t)> m_before_mark;
     size_t m_slot_count = 0;
     std::string m_stalled_path;

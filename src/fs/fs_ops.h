@@ -118,6 +118,29 @@ using CopyProgress = std::function<bool(int64_t)>;
 // The message of a copy stopped by its progress callback; last_error_code() is then ECANCELED.
 inline constexpr const char* kCopyCancelled = "cancelled";
 
+// A folder held open by descriptor for a run of copies out of it or into it, so that each file's name is
+// looked up in the folder rather than along its whole path from the root. A folder that is renamed while
+// held keeps receiving (or giving) its files under its new name; one that is removed fails them.
+class FolderHandle {
+public:
+    FolderHandle() = default;
+    ~FolderHandle();
+    FolderHandle(const FolderHandle&) = delete;
+    FolderHandle& operator=(const FolderHandle&) = delete;
+
+    // Holds the folder that contains `file` (opened unless it is the one already held). False when it
+    // cannot be opened: nothing is held then, and copies go by the whole path.
+    bool hold_parent_of(const std::string& file);
+    void release();
+    // The descriptor when `file` lies directly in the held folder, else -1; `name` then points into
+    // `file` at its last component.
+    int lookup(const std::string& file, const char*& name) const;
+
+private:
+    int m_fd = -1;
+    std::string m_path; // the folder, without a trailing slash ("" for the root)
+};
+
 // What the caller of copy_file already knows, so that it is not found out again for every file.
 struct CopyHints {
     // `from` was found to be a regular file a moment ago (a folder walk's status): it is opened without
@@ -128,6 +151,9 @@ struct CopyHints {
     uint64_t target_device = 0;
     // When given, receives the status of the source as opened (only when the copy got that far).
     struct ::stat* opened = nullptr;
+    // When given and holding the folder of `from` (`to`), the file is opened (created and named) in it.
+    const FolderHandle* source_folder = nullptr;
+    const FolderHandle* target_folder = nullptr;
 };
 
 // Copies one regular file with its contents, holes, permission bits (set-user-ID, set-group-ID and

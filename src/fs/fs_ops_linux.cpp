@@ -168,6 +168,17 @@ int at_open(const std::string& path, int flags, mode_t mode = 0) {
     return at.ok() ? ::openat(at.dir(), at.name(), flags, mode) : -1;
 }
 
+// The folder descriptor and the name to use for `path`: from `folder` when it holds the path's folder,
+// else resolved along the path.
+struct InFolder {
+    InFolder(const FolderHandle* folder, const std::string& path) {
+        if (folder) dir = folder->lookup(path, name);
+    }
+    bool held() const { return dir >= 0; }
+    int dir = -1;
+    const char* name = nullptr;
+};
+
 int at_mkdir(const std::string& path, mode_t mode) {
     AtPath at(path);
     return at.ok() ? ::mkdirat(at.dir(), at.name(), mode) : -1;
@@ -213,9 +224,11 @@ Stat to_stat(const struct stat& st) {
 // Opens for reading without moving the access time: copying or measuring a file is not a use of it,
 // and a copy is to carry the time the source had. O_NOATIME needs ownership (or CAP_FOWNER); other
 // files are opened the ordinary way.
-int open_read_noatime(const std::string& path, int flags) {
-    int fd = at_open(path, flags | O_NOATIME);
-    if (fd < 0 && errno == EPERM) fd = at_open(path, flags);
+int open_read_noatime(const std::string& path, int flags, const FolderHandle* folder = nullptr) {
+    const InFolder in(folder, path);
+    const auto open_with = [&](int f) { return in.held() ? ::openat(in.dir, in.name, f) : at_open(path, f); };
+    int fd = open_with(flags | O_NOATIME);
+    if (fd < 0 && errno == EPERM) fd = open_with(flags);
     return fd;
 }
 
@@ -318,11 +331,20 @@ public:
 
     // "" or the message for `target`. `mode`: the permission bits to create the file with (the final
     // ones where the umask allows, which spares a change of mode afterwards).
-    std::string create(const std::string& target, Placement place, mode_t mode = 0600) {
+    // `folder`, when it holds the target's folder, is where the file is made and named.
+    std::string create(const std::string& target, Placement place, mode_t mode = 0600,
+                       const FolderHandle* folder = nullptr) {
         m_place = place;
+        m_folder = folder;
         if (place == Placement::NewName && g_tmpfile_supported.load(std::memory_order_relaxed)) {
-            std::string dir = su::parent_of(target);
-            int fd = at_open(dir.empty() ? "/" : dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+            const InFolder in(folder, target);
+            int fd = -1;
+            if (in.held()) {
+                fd = ::openat(in.dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+            } else {
+                std::string dir = su::parent_of(target);
+                fd = at_open(dir.empty() ? "/" : dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+            }
             if (fd >= 0) {
                 m_fd = Fd(fd);
                 m_anonymous = true;
@@ -361,9 +383,15 @@ public:
 
 private:
     std::string commit_anonymous(const std::string& target) {
-        AtPath to(target);
-        if (!to.ok()) return fail(target);
-        int rc = link_descriptor(to);
+        const InFolder in(m_folder, target);
+        int rc = -1;
+        if (in.held()) {
+            rc = link_descriptor(in.dir, in.name);
+        } else {
+            AtPath to(target);
+            if (!to.ok()) return fail(target);
+            rc = link_descriptor(to.dir(), to.name());
+        }
         if (rc != 0) return fail(target);
         if (m_fd.close_checked() != 0) {
             std::string msg = fail(target);
@@ -376,17 +404,16 @@ private:
     // Links the open file in by its descriptor, which kernels before 6.10 allow only with
     // CAP_DAC_READ_SEARCH (they answer ENOENT), else through its /proc name, which costs a lookup of four
     // more names. Once /proc has worked where the descriptor did not, it is used directly.
-    int link_descriptor(const AtPath& to) {
+    int link_descriptor(int dir, const char* name) {
         const bool by_fd = g_link_by_fd.load(std::memory_order_relaxed);
-        if (by_fd && ::linkat(m_fd.get(), "", to.dir(), to.name(), AT_EMPTY_PATH) == 0) return 0;
+        if (by_fd && ::linkat(m_fd.get(), "", dir, name, AT_EMPTY_PATH) == 0) return 0;
         if (by_fd && errno != ENOENT) return -1;
         char proc[64];
         std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", m_fd.get());
-        int rc = ::linkat(AT_FDCWD, proc, to.dir(), to.name(), AT_SYMLINK_FOLLOW);
+        int rc = ::linkat(AT_FDCWD, proc, dir, name, AT_SYMLINK_FOLLOW);
         if (rc == 0 && by_fd) g_link_by_fd.store(false, std::memory_order_relaxed);
         // ENOENT both ways: the folder is gone, or /proc is missing and the descriptor is refused.
-        if (rc != 0 && errno == ENOENT && !by_fd)
-            rc = ::linkat(m_fd.get(), "", to.dir(), to.name(), AT_EMPTY_PATH);
+        if (rc != 0 && errno == ENOENT && !by_fd) rc = ::linkat(m_fd.get(), "", dir, name, AT_EMPTY_PATH);
         return rc;
     }
 
@@ -397,6 +424,7 @@ private:
     std::string m_path;
     Placement m_place = Placement::Overwrite;
     bool m_anonymous = false;
+    const FolderHandle* m_folder = nullptr;
 };
 
 // What copies between two file systems (source device, target device) have found out, so that what
@@ -671,14 +699,14 @@ bool worth_reserving(int dst, uint64_t src_dev, uint64_t dst_dev, unsigned notes
 // opening it, so that nothing but a regular file is ever opened; a caller that has just seen a regular
 // file there (a folder walk) skips that look, which costs a lookup of the whole path for every file.
 std::string open_source(const std::string& from, Fd& src, struct stat& st, const char* not_regular,
-                        const char* open_text, bool examine_path = true) {
+                        const char* open_text, bool examine_path = true, const FolderHandle* folder = nullptr) {
     if (examine_path) {
         if (at_stat(from, &st) != 0) return open_text ? fail_text(open_text, errno) : fail(from);
         if (!S_ISREG(st.st_mode)) return fail_text(not_regular, EINVAL);
     }
     // Non-blocking, so that a pipe put in the file's place since it was seen cannot hang the open, and
     // never taking a terminal as the controlling one. The status of what was opened decides.
-    src = Fd(open_read_noatime(from, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    src = Fd(open_read_noatime(from, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, folder));
     if (!src.ok()) return open_text ? fail_text(open_text, errno) : fail(from);
     if (::fstat(src.get(), &st) != 0) return open_text ? fail_text(open_text, errno) : fail(from);
     if (!S_ISREG(st.st_mode)) return fail_text(not_regular, EINVAL);
@@ -688,6 +716,39 @@ std::string open_source(const std::string& from, Fd& src, struct stat& st, const
 }
 
 } // namespace
+
+FolderHandle::~FolderHandle() {
+    release();
+}
+
+bool FolderHandle::hold_parent_of(const std::string& file) {
+    const size_t slash = file.rfind('/');
+    if (slash == std::string::npos || slash + 1 == file.size()) {
+        release();
+        return false;
+    }
+    const std::string_view parent(file.data(), slash);
+    if (m_fd >= 0 && parent == m_path) return true;
+    release();
+    m_path.assign(parent);
+    m_fd = at_open(m_path.empty() ? "/" : m_path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (m_fd < 0) m_path.clear();
+    return m_fd >= 0;
+}
+
+void FolderHandle::release() {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+    m_path.clear();
+}
+
+int FolderHandle::lookup(const std::string& file, const char*& name) const {
+    if (m_fd < 0 || file.size() <= m_path.size() + 1 || file.compare(0, m_path.size(), m_path) != 0 ||
+        file[m_path.size()] != '/' || file.find('/', m_path.size() + 1) != std::string::npos)
+        return -1;
+    name = file.c_str() + m_path.size() + 1;
+    return m_fd;
+}
 
 int last_error_code() {
     return t_last_error;
@@ -992,11 +1053,11 @@ std::string copy_file(const std::string& from, const std::string& to, const Copy
     Fd src;
     struct stat st;
     std::string msg = open_source(from, src, st, "not a regular file (pipe, socket or device)", nullptr,
-                                  !hints.source_is_regular);
+                                  !hints.source_is_regular, hints.source_folder);
     if (!msg.empty()) return msg;
     if (hints.opened) *hints.opened = st;
     PartialFile part;
-    msg = part.create(to, place, creation_mode(st));
+    msg = part.create(to, place, creation_mode(st), hints.target_folder);
     if (!msg.empty()) return msg;
     const int64_t size = st.st_size;
     const uint64_t src_dev = st.st_dev;

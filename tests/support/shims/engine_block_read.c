@@ -70,6 +70,18 @@ static int hang_open(const char* path, int flags) {
     return 1;
 }
 
+// The path an *at call names: a name relative to a folder descriptor is joined to that folder's path, so
+// that marks written as paths match however the program reaches the file.
+static const char* at_path(int dirfd, const char* path, char* buf, size_t size) {
+    if (!path || path[0] == '/' || dirfd == AT_FDCWD) return path;
+    char proc[64];
+    snprintf(proc, sizeof proc, "/proc/self/fd/%d", dirfd);
+    ssize_t n = readlink(proc, buf, size - 1);
+    if (n <= 0) return path;
+    snprintf(buf + n, size - (size_t)n, "/%s", path);
+    return buf;
+}
+
 int open(const char* path, int flags, ...) {
     va_list ap;
     va_start(ap, flags);
@@ -93,7 +105,8 @@ int openat(int dirfd, const char* path, int flags, ...) {
     va_start(ap, flags);
     mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? (mode_t)va_arg(ap, int) : 0;
     va_end(ap);
-    if (hang_open(path, flags)) return -1;
+    char full[4096];
+    if (hang_open(at_path(dirfd, path, full, sizeof full), flags)) return -1;
     return ((int (*)(int, const char*, int, ...))dlsym(RTLD_NEXT, "openat"))(dirfd, path, flags, mode);
 }
 
@@ -102,7 +115,8 @@ int openat64(int dirfd, const char* path, int flags, ...) {
     va_start(ap, flags);
     mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? (mode_t)va_arg(ap, int) : 0;
     va_end(ap);
-    if (hang_open(path, flags)) return -1;
+    char full[4096];
+    if (hang_open(at_path(dirfd, path, full, sizeof full), flags)) return -1;
     return ((int (*)(int, const char*, int, ...))dlsym(RTLD_NEXT, "openat64"))(dirfd, path, flags, mode);
 }
 

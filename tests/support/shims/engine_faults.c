@@ -74,6 +74,18 @@ static mode_t mode_arg(int flags, va_list ap) {
     return (flags & (O_CREAT | O_TMPFILE)) ? (mode_t)va_arg(ap, int) : 0;
 }
 
+// The path an *at call names: a name relative to a folder descriptor is joined to that folder's path, so
+// that marks written as paths match however the program reaches the file.
+static const char* at_path(int dirfd, const char* path, char* buf, size_t size) {
+    if (!path || path[0] == '/' || dirfd == AT_FDCWD) return path;
+    char proc[64];
+    snprintf(proc, sizeof proc, "/proc/self/fd/%d", dirfd);
+    ssize_t n = readlink(proc, buf, size - 1);
+    if (n <= 0) return path;
+    snprintf(buf + n, size - (size_t)n, "/%s", path);
+    return buf;
+}
+
 int open(const char* path, int flags, ...) {
     va_list ap;
     va_start(ap, flags);
@@ -105,7 +117,8 @@ int openat(int dirfd, const char* path, int flags, ...) {
     va_start(ap, flags);
     mode_t mode = mode_arg(flags, ap);
     va_end(ap);
-    int code = fault_for(path, flags);
+    char full[4096];
+    int code = fault_for(at_path(dirfd, path, full, sizeof full), flags);
     if (code) {
         errno = code;
         return -1;
