@@ -17,6 +17,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include "shim_paths.h"
+
 static int is_marked(int fd) {
     const char* mark = getenv("TAVRIN_BLOCK_PATH");
     if (!mark || !*mark || fd < 0) return 0;
@@ -68,18 +70,6 @@ static int hang_open(const char* path, int flags) {
     }
     errno = EINTR;
     return 1;
-}
-
-// The path an *at call names: a name relative to a folder descriptor is joined to that folder's path, so
-// that marks written as paths match however the program reaches the file.
-static const char* at_path(int dirfd, const char* path, char* buf, size_t size) {
-    if (!path || path[0] == '/' || dirfd == AT_FDCWD) return path;
-    char proc[64];
-    snprintf(proc, sizeof proc, "/proc/self/fd/%d", dirfd);
-    ssize_t n = readlink(proc, buf, size - 1);
-    if (n <= 0) return path;
-    snprintf(buf + n, size - (size_t)n, "/%s", path);
-    return buf;
 }
 
 int open(const char* path, int flags, ...) {

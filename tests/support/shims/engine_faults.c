@@ -26,6 +26,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "shim_paths.h"
+
 static long long now_ms(void) {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -72,18 +74,6 @@ static int fault_for(const char* path, int flags) {
 
 static mode_t mode_arg(int flags, va_list ap) {
     return (flags & (O_CREAT | O_TMPFILE)) ? (mode_t)va_arg(ap, int) : 0;
-}
-
-// The path an *at call names: a name relative to a folder descriptor is joined to that folder's path, so
-// that marks written as paths match however the program reaches the file.
-static const char* at_path(int dirfd, const char* path, char* buf, size_t size) {
-    if (!path || path[0] == '/' || dirfd == AT_FDCWD) return path;
-    char proc[64];
-    snprintf(proc, sizeof proc, "/proc/self/fd/%d", dirfd);
-    ssize_t n = readlink(proc, buf, size - 1);
-    if (n <= 0) return path;
-    snprintf(buf + n, size - (size_t)n, "/%s", path);
-    return buf;
 }
 
 int open(const char* path, int flags, ...) {
