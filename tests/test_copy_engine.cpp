@@ -1692,6 +1692,38 @@ TEST(WatchdogChild, DISABLED_LateMark) {
     EXPECT_TRUE(testsupport::read_file(root + "/big.bin") == testsupport::read_file(root + "/dst/big.bin"));
 }
 
+// A source folder on a dead share: every call into it hangs, the look-up of the folder itself first.
+// The watchdog wakes the worker once per file; that one wake must end the file, not just the first of
+// its calls, or the next call hangs for good.
+TEST(Watchdog, OneWakeEndsAFileWhoseEveryCallHangs) {
+    TempDir tmp("engine-watchdog-folder");
+    std::vector<std::string> env = preload_env("engine_block_read");
+    env.push_back("TAVRIN_BLOCK_OPEN_PATH=deadshare");
+    env.push_back("TAVRIN_BLOCK_OPEN_FOLDERS=1");
+    expect_child_passed(run_this_suite("WatchdogChild.DISABLED_DeadFolder", env, tmp));
+}
+
+TEST(WatchdogChild, DISABLED_DeadFolder) {
+    const char* dir = getenv("TAVRIN_ENGINE_CHILD_DIR");
+    if (!dir) GTEST_SKIP() << "runs only inside the watchdog test's child process";
+    std::string root = dir;
+    for (const char* d : {"/src", "/src/deadshare", "/dst"})
+        testsupport::make_dir(root + d);
+    testsupport::write_file(root + "/src/deadshare/f.txt", "unreachable");
+    testsupport::write_file(root + "/src/ok.txt", "fine");
+    Engine engine;
+    engine.set_watchdog_intervals(0.1, 0.3);
+    ASSERT_TRUE(engine.start({root + "/src"}, root + "/dst", Operation::Copy, 1, ConflictAction::Overwrite));
+    Progress p = run_to_end(engine, {}, 20);
+    EXPECT_TRUE(p.finished) << "the worker still hangs after the watchdog woke it";
+    EXPECT_FALSE(p.cancelled);
+    EXPECT_EQ(1, p.files_copied);
+    ASSERT_EQ(1u, p.failures.size()) << failures_text(p);
+    EXPECT_EQ(root + "/src/deadshare/f.txt", p.failures[0].path);
+    EXPECT_EQ(kTimedOut, p.failures[0].message);
+    EXPECT_EQ("fine", testsupport::read_file(root + "/dst/src/ok.txt"));
+}
+
 // An open that hangs, is interrupted by the watchdog and gives up with EINTR only after the user has
 // cancelled: the record says why the file was not copied, not which call was interrupted.
 TEST(Watchdog, CancelAfterAStallRecordsTheUnresponsiveDrive) {

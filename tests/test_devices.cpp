@@ -157,10 +157,12 @@ TEST(Devices, ClassifiesThroughTheMountTable) {
 // and the digits must not be taken for a partition number.
 TEST(Devices, WholeDevicesNamedWithDigitsHaveTheirOwnQueue) {
     auto& loop = MountEnvironment::g_loop;
-    if (!loop || !loop->ok()) GTEST_SKIP() << "cannot mount a loop image: " << (loop ? loop->skip_reason() : "");
+    if (!loop || !loop->ok())
+        GTEST_SKIP() << "cannot mount a loop image: " << (loop ? loop->skip_reason() : "");
     const std::string source = trim(testsupport::capture("findmnt -no SOURCE '" + loop->path() + "'"));
     ASSERT_EQ(source.rfind("/dev/loop", 0), 0u) << source;
-    const std::string rota = trim(testsupport::capture("cat /sys/block/" + source.substr(5) + "/queue/rotational"));
+    const std::string rota =
+        trim(testsupport::capture("cat /sys/block/" + source.substr(5) + "/queue/rotational"));
     ASSERT_TRUE(rota == "0" || rota == "1") << rota;
     EXPECT_EQ(fsops::classify_device(loop->path()), rota == "1" ? DeviceClass::Rotational : DeviceClass::Ssd);
 }

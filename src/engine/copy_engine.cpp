@@ -1137,9 +1137,22 @@ std::string Engine::copy_attempt(const FileTask& task, const std::string& target
     hints.target_device = task.target_device;
     hints.opened = &opened;
     // Files come folder by folder: each name is then looked up in its folder, not along its whole path.
+    // A folder that cannot be held is reached by its path, unless the worker was woken while it tried (a
+    // share that stopped answering, or the cancel): the watchdog wakes it once per file, so the next call
+    // into the same share would hang for good.
     SlotFolders& folders = m_slot_folders[s];
-    if (folders.source.hold_parent_of(task.source)) hints.source_folder = &folders.source;
-    if (folders.target.hold_parent_of(target)) hints.target_folder = &folders.target;
+    const auto hold = [&](fsops::FolderHandle& h, const std::string& file, const fsops::FolderHandle*& out) {
+        if (h.hold_parent_of(file)) {
+            out = &h;
+            return true;
+        }
+        return progress(0);
+    };
+    if (!hold(folders.source, task.source, hints.source_folder) ||
+        !hold(folders.target, target, hints.target_folder)) {
+        result.cancelled = true;
+        return {};
+    }
     std::string err = fsops::copy_file(task.source, target, progress, &result.cloned, place, hints);
     if (err == fsops::kCopyCancelled) {
         result.cancelled = true;

@@ -699,7 +699,8 @@ bool worth_reserving(int dst, uint64_t src_dev, uint64_t dst_dev, unsigned notes
 // opening it, so that nothing but a regular file is ever opened; a caller that has just seen a regular
 // file there (a folder walk) skips that look, which costs a lookup of the whole path for every file.
 std::string open_source(const std::string& from, Fd& src, struct stat& st, const char* not_regular,
-                        const char* open_text, bool examine_path = true, const FolderHandle* folder = nullptr) {
+                        const char* open_text, bool examine_path = true,
+                        const FolderHandle* folder = nullptr) {
     if (examine_path) {
         if (at_stat(from, &st) != 0) return open_text ? fail_text(open_text, errno) : fail(from);
         if (!S_ISREG(st.st_mode)) return fail_text(not_regular, EINVAL);

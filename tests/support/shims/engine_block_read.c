@@ -4,7 +4,8 @@
 //
 // Opening a file whose path contains TAVRIN_BLOCK_OPEN_PATH for reading blocks the same way; once the
 // signal came it lingers TAVRIN_BLOCK_OPEN_LINGER_MS more milliseconds before failing with EINTR, like a
-// call that takes its time to give up.
+// call that takes its time to give up. With TAVRIN_BLOCK_OPEN_FOLDERS set, a folder opened only as a
+// place to look names up in (O_PATH) blocks too, as every call into a dead share does.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -61,7 +62,8 @@ ssize_t copy_file_range(int in, off_t* in_off, int out, off_t* out_off, size_t l
 static int hang_open(const char* path, int flags) {
     const char* mark = getenv("TAVRIN_BLOCK_OPEN_PATH");
     if (!mark || !*mark || !path || !strstr(path, mark)) return 0;
-    if ((flags & O_ACCMODE) != O_RDONLY || (flags & O_DIRECTORY)) return 0;
+    const int folder_handle = (flags & O_PATH) && getenv("TAVRIN_BLOCK_OPEN_FOLDERS");
+    if (!folder_handle && ((flags & O_ACCMODE) != O_RDONLY || (flags & O_DIRECTORY))) return 0;
     pause();
     const char* linger = getenv("TAVRIN_BLOCK_OPEN_LINGER_MS");
     long ms = linger ? atol(linger) : 0;
