@@ -1285,7 +1285,9 @@ std::string Engine::watchdog_tick() {
             if (m_before_mark) m_before_mark(i);
             m_slot_timed_out[i] = serials[i];
             wake_thread(tid);
-            m_slot_last_progress[i] = now;
+            // Read the clock again: marking may have taken a while, and by now the worker may have noted
+            // progress on its next file, which an older time would make look stalled at once.
+            m_slot_last_progress[i] = steady_seconds();
         }
     }
     std::lock_guard lk(m_mutex);
