@@ -1657,12 +1657,12 @@ void expect_child_passed(const ChildResult& r) {
 }
 
 // The watchdog decides to interrupt a slot whose file then completes on its own; its mark must not land
-// on the next file of that worker. The status of the first file's target takes 1.5 s (a slow share).
+// on the next file of that worker. The status of the first file's target takes 3 s (a slow share).
 TEST(Watchdog, MarkMeantForAFinishedFileSparesTheNext) {
     TempDir tmp("engine-watchdog-serial");
     std::vector<std::string> env = preload_env("engine_slow_stat");
     env.push_back("TAVRIN_SLOW_STAT_PATH=dst/a_slow");
-    env.push_back("TAVRIN_SLOW_STAT_MS=1500");
+    env.push_back("TAVRIN_SLOW_STAT_MS=3000");
     expect_child_passed(run_this_suite("WatchdogChild.DISABLED_LateMark", env, tmp));
 }
 
@@ -1674,10 +1674,12 @@ TEST(WatchdogChild, DISABLED_LateMark) {
     testsupport::write_file(root + "/a_slow.txt", "slow");
     write_pattern(root + "/big.bin", 32 << 20, 9);
     Engine engine;
-    engine.set_watchdog_intervals(0.2, 0.5);
+    // The next file must not look stalled on its own: on a loaded machine (sanitizers, parallel suites)
+    // a worker can go half a second without noting progress, so the margin is wide.
+    engine.set_watchdog_intervals(0.5, 1.5);
     // Holds the mark back until the worker has started the next file.
     engine.set_watchdog_mark_hook([&](size_t slot) {
-        for (int i = 0; i < 400; ++i) {
+        for (int i = 0; i < 1000; ++i) {
             Progress s = engine.snapshot();
             if (slot < s.current_files.size() && s.current_files[slot] == root + "/big.bin") return;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -1712,7 +1714,7 @@ TEST(WatchdogChild, DISABLED_DeadFolder) {
     testsupport::write_file(root + "/src/deadshare/f.txt", "unreachable");
     testsupport::write_file(root + "/src/ok.txt", "fine");
     Engine engine;
-    engine.set_watchdog_intervals(0.1, 0.3);
+    engine.set_watchdog_intervals(0.3, 1.2);
     ASSERT_TRUE(engine.start({root + "/src"}, root + "/dst", Operation::Copy, 1, ConflictAction::Overwrite));
     Progress p = run_to_end(engine, {}, 20);
     EXPECT_TRUE(p.finished) << "the worker still hangs after the watchdog woke it";
