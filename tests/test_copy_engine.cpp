@@ -1505,26 +1505,38 @@ TEST(Tool, SigintCancelsAndLeavesNothingPartial) {
     EXPECT_EQ(original, testsupport::read_file(tmp.sub("stuck.bin")));
 }
 
-// Re-run of this suite inside a child with a shim that makes reading one file hang until a signal.
-TEST(Watchdog, InterruptsABlockedReadAndTheTransferGoesOn) {
+// Runs the named disabled test of this suite in a child process with `env` added.
+ChildResult run_this_suite(const std::string& test, std::vector<std::string> env, const TempDir& dir) {
     char self[4096];
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    ASSERT_GT(n, 0);
+    if (n <= 0) return {};
     self[n] = 0;
-    TempDir tmp("engine-watchdog");
-    std::vector<std::string> env = preload_env("engine_block_read");
-    env.push_back("TAVRIN_BLOCK_PATH=stuck.bin");
-    env.push_back("TAVRIN_ENGINE_CHILD_DIR=" + tmp.path());
-    ChildResult r = run_child(
-        {self, "--gtest_also_run_disabled_tests", "--gtest_filter=WatchdogChild.DISABLED_StalledRead"}, env);
+    env.push_back("TAVRIN_ENGINE_CHILD_DIR=" + dir.path());
+    return run_child({self, "--gtest_also_run_disabled_tests", "--gtest_filter=" + test}, env);
+}
+
+void expect_child_passed(const ChildResult& r) {
     EXPECT_EQ(0, r.status) << r.out;
     EXPECT_NE(std::string::npos, r.out.find("[  PASSED  ] 1 test")) << r.out;
 }
 
-TEST(WatchdogChild, DISABLED_StalledRead) {
+// The folder a child run of this suite works in (set by run_this_suite); empty in any other process.
+std::string child_root() {
     const char* dir = getenv("TAVRIN_ENGINE_CHILD_DIR");
-    if (!dir) GTEST_SKIP() << "runs only inside the watchdog test's child process";
-    std::string root = dir;
+    return dir ? dir : "";
+}
+
+// Re-run of this suite inside a child with a shim that makes reading one file hang until a signal.
+TEST(Watchdog, InterruptsABlockedReadAndTheTransferGoesOn) {
+    TempDir tmp("engine-watchdog");
+    std::vector<std::string> env = preload_env("engine_block_read");
+    env.push_back("TAVRIN_BLOCK_PATH=stuck.bin");
+    expect_child_passed(run_this_suite("WatchdogChild.DISABLED_StalledRead", env, tmp));
+}
+
+TEST(WatchdogChild, DISABLED_StalledRead) {
+    const std::string root = child_root();
+    if (root.empty()) GTEST_SKIP() << "runs only inside the watchdog test's child process";
     testsupport::make_dir(root + "/src");
     testsupport::make_dir(root + "/dst");
     write_pattern(root + "/src/stuck.bin", 1 << 20, 5);
@@ -1600,25 +1612,15 @@ TEST(Failures, UnreadableFilesAndFoldersCarryTheirErrorCode) {
 // Re-run of this suite inside a child whose lstat of the target folder hangs for two seconds: the
 // question about a conflict there must not keep the interface from taking its snapshots meanwhile.
 TEST(Conflict, SlowStatusOfTheTargetNeverBlocksSnapshots) {
-    char self[4096];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    ASSERT_GT(n, 0);
-    self[n] = 0;
     TempDir tmp("engine-slowstat");
     std::vector<std::string> env = preload_env("engine_slow_stat");
     env.push_back("TAVRIN_SLOW_STAT_PATH=slowdst");
-    env.push_back("TAVRIN_ENGINE_CHILD_DIR=" + tmp.path());
-    ChildResult r = run_child(
-        {self, "--gtest_also_run_disabled_tests", "--gtest_filter=SlowStatChild.DISABLED_AskWhileStatHangs"},
-        env);
-    EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_NE(std::string::npos, r.out.find("[  PASSED  ] 1 test")) << r.out;
+    expect_child_passed(run_this_suite("SlowStatChild.DISABLED_AskWhileStatHangs", env, tmp));
 }
 
 TEST(SlowStatChild, DISABLED_AskWhileStatHangs) {
-    const char* dir = getenv("TAVRIN_ENGINE_CHILD_DIR");
-    if (!dir) GTEST_SKIP() << "runs only inside the slow-status test's child process";
-    std::string root = dir;
+    const std::string root = child_root();
+    if (root.empty()) GTEST_SKIP() << "runs only inside the slow-status test's child process";
     testsupport::make_dir(root + "/slowdst");
     testsupport::write_file(root + "/a.txt", "new");
     testsupport::write_file(root + "/slowdst/a.txt", "old");
@@ -1641,21 +1643,6 @@ TEST(SlowStatChild, DISABLED_AskWhileStatHangs) {
     EXPECT_EQ("new", testsupport::read_file(root + "/slowdst/a.txt"));
 }
 
-// Runs the named disabled test of this suite in a child process with `env` added.
-ChildResult run_this_suite(const std::string& test, std::vector<std::string> env, const TempDir& dir) {
-    char self[4096];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return {};
-    self[n] = 0;
-    env.push_back("TAVRIN_ENGINE_CHILD_DIR=" + dir.path());
-    return run_child({self, "--gtest_also_run_disabled_tests", "--gtest_filter=" + test}, env);
-}
-
-void expect_child_passed(const ChildResult& r) {
-    EXPECT_EQ(0, r.status) << r.out;
-    EXPECT_NE(std::string::npos, r.out.find("[  PASSED  ] 1 test")) << r.out;
-}
-
 // The watchdog decides to interrupt a slot whose file then completes on its own; its mark must not land
 // on the next file of that worker. The status of the first file's target takes 3 s (a slow share).
 TEST(Watchdog, MarkMeantForAFinishedFileSparesTheNext) {
@@ -1667,9 +1654,8 @@ TEST(Watchdog, MarkMeantForAFinishedFileSparesTheNext) {
 }
 
 TEST(WatchdogChild, DISABLED_LateMark) {
-    const char* dir = getenv("TAVRIN_ENGINE_CHILD_DIR");
-    if (!dir) GTEST_SKIP() << "runs only inside the watchdog test's child process";
-    std::string root = dir;
+    const std::string root = child_root();
+    if (root.empty()) GTEST_SKIP() << "runs only inside the watchdog test's child process";
     testsupport::make_dir(root + "/dst");
     testsupport::write_file(root + "/a_slow.txt", "slow");
     write_pattern(root + "/big.bin", 32 << 20, 9);
@@ -1706,9 +1692,8 @@ TEST(Watchdog, OneWakeEndsAFileWhoseEveryCallHangs) {
 }
 
 TEST(WatchdogChild, DISABLED_DeadFolder) {
-    const char* dir = getenv("TAVRIN_ENGINE_CHILD_DIR");
-    if (!dir) GTEST_SKIP() << "runs only inside the watchdog test's child process";
-    std::string root = dir;
+    const std::string root = child_root();
+    if (root.empty()) GTEST_SKIP() << "runs only inside the watchdog test's child process";
     for (const char* d : {"/src", "/src/deadshare", "/dst"})
         testsupport::make_dir(root + d);
     testsupport::write_file(root + "/src/deadshare/f.txt", "unreachable");
@@ -1737,9 +1722,8 @@ TEST(Watchdog, CancelAfterAStallRecordsTheUnresponsiveDrive) {
 }
 
 TEST(WatchdogChild, DISABLED_CancelAfterStall) {
-    const char* dir = getenv("TAVRIN_ENGINE_CHILD_DIR");
-    if (!dir) GTEST_SKIP() << "runs only inside the watchdog test's child process";
-    std::string root = dir;
+    const std::string root = child_root();
+    if (root.empty()) GTEST_SKIP() << "runs only inside the watchdog test's child process";
     testsupport::make_dir(root + "/dst");
     testsupport::write_file(root + "/hung.bin", "never read");
     Engine engine;
