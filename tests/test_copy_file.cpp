@@ -471,6 +471,63 @@ TEST(CopyFile, CancelLeavesNothingNewAndTheOldTargetIntact) {
     }
 }
 
+// A small new file is created under its name and must give the name back whenever it does not complete:
+// on a cancel, on a full disk, and never by removing a copy that an overwrite has put there meanwhile.
+TEST(CopyFile, SmallNewFileOwnsItsNameOnlyWhileItIsBeingCopied) {
+    TempDir dir;
+    const std::string src = dir.sub("src");
+    const std::string data = random_bytes(size_t(64 * 1024), 21);
+    testsupport::write_file(src, data);
+    const auto copy = [&](const std::string& dst, const fsops::CopyProgress& progress) {
+        return fsops::copy_file(src, dst, progress, nullptr, fsops::Placement::NewName);
+    };
+
+    // Taken before the copy starts: the file, the dangling link or the folder stays.
+    testsupport::write_file(dir.sub("file"), "theirs");
+    ASSERT_EQ(0, symlink("nowhere", dir.sub("link").c_str()));
+    testsupport::make_dir(dir.sub("folder"));
+    for (const char* name : {"file", "link", "folder"}) {
+        EXPECT_EQ(sys(dir.sub(name), EEXIST), copy(dir.sub(name), {})) << name;
+        EXPECT_EQ(EEXIST, fsops::last_error_code()) << name;
+    }
+    EXPECT_EQ("theirs", testsupport::read_file(dir.sub("file")));
+    EXPECT_TRUE(S_ISLNK(stat_of(dir.sub("link")).st_mode));
+    EXPECT_TRUE(S_ISDIR(stat_of(dir.sub("folder")).st_mode));
+
+    // Stopped before and after its data: the name is free again.
+    for (int64_t stop_after : {int64_t(0), int64_t(1)}) {
+        Progress p;
+        p.stop_after = stop_after;
+        EXPECT_EQ(fsops::kCopyCancelled, copy(dir.sub("stopped"), p.fn())) << stop_after;
+        EXPECT_FALSE(testsupport::exists(dir.sub("stopped"))) << stop_after;
+    }
+
+    // An overwrite renamed over the name while this copy ran, which then stops: the overwrite stays.
+    const std::string dst = dir.sub("contested");
+    auto overwrite_then_stop = [&](int64_t) {
+        testsupport::write_file(dst + ".other", "the overwrite");
+        EXPECT_EQ(0, rename((dst + ".other").c_str(), dst.c_str()));
+        return false;
+    };
+    EXPECT_EQ(fsops::kCopyCancelled, copy(dst, overwrite_then_stop));
+    EXPECT_EQ("the overwrite", testsupport::read_file(dst));
+
+    // Completed: the whole file under its name, and nothing else left in the folder.
+    EXPECT_EQ("", copy(dir.sub("done"), {}));
+    EXPECT_EQ(data, testsupport::read_file(dir.sub("done")));
+    EXPECT_TRUE(partial_files(dir.path()).empty());
+
+    // The disk fills up while its data is written.
+    auto tmp = ScopedMount::tmpfs("1m");
+    SKIP_UNLESS_MOUNTED(tmp);
+    const int64_t filler = fsops::free_space(tmp.path()) - 16 * 1024;
+    testsupport::write_file(tmp.sub("filler"), std::string(size_t(filler), 'x'));
+    const int64_t free_before = fsops::free_space(tmp.path());
+    EXPECT_EQ(sys(tmp.sub("new"), ENOSPC), copy(tmp.sub("new"), {}));
+    EXPECT_FALSE(testsupport::exists(tmp.sub("new")));
+    EXPECT_EQ(free_before, fsops::free_space(tmp.path()));
+}
+
 // A copy killed at any moment leaves the old target or the complete new one, never a mix or a stump.
 TEST(CopyFile, KilledMidCopyLeavesTheOldTargetWhole) {
     TempDir dir;

@@ -320,8 +320,12 @@ bool is_tmpfile_unsupported(int err) {
 
 // The file of a copy in progress. A copy to a new name is an unnamed file (O_TMPFILE) in the target
 // folder, linked in under its name when complete: one directory update, nothing left behind by a crash,
-// and the link fails if the name was taken meanwhile. An overwrite, and file systems without unnamed
-// files, use a hidden temporary name that is renamed into place. Removed unless committed.
+// and the link fails if the name was taken meanwhile. A small file (`small`) takes its name when it is
+// created instead (O_EXCL, which fails on a taken name just the same): the unnamed file's orphan
+// bookkeeping and second directory update cost a tenth of the time of copying a small file, and a small
+// file is complete a few calls later, so only a crash within those calls leaves it short under its name.
+// An overwrite, and file systems without unnamed files, use a hidden temporary name that is renamed
+// into place. Removed unless committed.
 class PartialFile {
 public:
     PartialFile() = default;
@@ -331,11 +335,13 @@ public:
 
     // "" or the message for `target`. `mode`: the permission bits to create the file with (the final
     // ones where the umask allows, which spares a change of mode afterwards).
-    // `folder`, when it holds the target's folder, is where the file is made and named.
+    // `folder`, when it holds the target's folder, is where the file is made and named. `target` must
+    // outlive this object.
     std::string create(const std::string& target, Placement place, mode_t mode = 0600,
-                       const FolderHandle* folder = nullptr) {
+                       const FolderHandle* folder = nullptr, bool small = false) {
         m_place = place;
         m_folder = folder;
+        if (place == Placement::NewName && small) return create_named(target, mode);
         if (place == Placement::NewName && g_tmpfile_supported.load(std::memory_order_relaxed)) {
             const InFolder in(folder, target);
             int fd = -1;
@@ -366,7 +372,21 @@ public:
     int fd() const { return m_fd.get(); }
 
     // Puts the file in place under `target`; for a new name EEXIST when the name was taken meanwhile.
-    std::string commit(const std::string& target) {
+    // `status`: the file's status if the caller has it at hand (st_ino 0: not known).
+    std::string commit(const std::string& target, const struct stat* status = nullptr) {
+        if (m_named) {
+            m_named = false;
+            struct stat mine {};
+            if (status) mine = *status;
+            const bool known =
+                (status && status->st_ino != 0) || (!status && ::fstat(m_fd.get(), &mine) == 0);
+            if (m_fd.close_checked() != 0) {
+                std::string msg = fail(target);
+                if (known) unlink_named(target, mine);
+                return msg;
+            }
+            return "";
+        }
         if (m_anonymous) return commit_anonymous(target);
         if (m_fd.close_checked() != 0) return fail(target);
         int rc = m_place == Placement::Overwrite ? at_rename(m_path, target)
@@ -376,12 +396,45 @@ public:
         return "";
     }
     void discard() {
+        if (m_named) {
+            m_named = false;
+            struct stat mine;
+            if (::fstat(m_fd.get(), &mine) == 0) unlink_named(*m_target, mine);
+        }
         m_fd.reset();
         if (!m_path.empty()) at_unlink(m_path);
         m_path.clear();
     }
 
 private:
+    std::string create_named(const std::string& target, mode_t mode) {
+        const InFolder in(m_folder, target);
+        int fd = in.held() ? ::openat(in.dir, in.name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode)
+                           : at_open(target, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd < 0) return fail(target);
+        m_fd = Fd(fd);
+        m_named = true;
+        m_target = &target;
+        return "";
+    }
+
+    // Removes the unfinished file under its name, but only while the name still holds this file (`mine`,
+    // its status): an overwrite decided for a name taken meanwhile may have put another copy there.
+    void unlink_named(const std::string& target, const struct stat& mine) {
+        struct stat there;
+        const InFolder in(m_folder, target);
+        if (in.held()) {
+            if (::fstatat(in.dir, in.name, &there, AT_SYMLINK_NOFOLLOW) == 0 && there.st_dev == mine.st_dev &&
+                there.st_ino == mine.st_ino)
+                ::unlinkat(in.dir, in.name, 0);
+            return;
+        }
+        AtPath at(target);
+        if (at.ok() && ::fstatat(at.dir(), at.name(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+            there.st_dev == mine.st_dev && there.st_ino == mine.st_ino)
+            ::unlinkat(at.dir(), at.name(), 0);
+    }
+
     std::string commit_anonymous(const std::string& target) {
         const InFolder in(m_folder, target);
         int rc = -1;
@@ -424,6 +477,8 @@ private:
     std::string m_path;
     Placement m_place = Placement::Overwrite;
     bool m_anonymous = false;
+    bool m_named = false; // created under its name, `*m_target`, and removed from there unless committed
+    const std::string* m_target = nullptr;
     const FolderHandle* m_folder = nullptr;
 };
 
@@ -660,13 +715,18 @@ mode_t creation_mode(const struct stat& st) {
     return st.st_mode & 0777;
 }
 
-void copy_metadata(int dst, const struct stat& st) {
+// `copy`, when given, gets the status of the copy read on the way (st_ino 0 when unknown).
+void copy_metadata(int dst, const struct stat& st, struct stat* copy = nullptr) {
     // Best effort, as on file systems without Unix modes or nanosecond times: the data is what counts.
     mode_t mode = st.st_mode & 07777;
     // The copy belongs to whoever copies it: another user's set-user-ID program copied by root must not
     // become a set-user-ID root program (likewise set-group-ID for a group the copy does not have).
     struct stat own;
     const bool known = ::fstat(dst, &own) == 0;
+    if (copy) {
+        *copy = own;
+        if (!known) copy->st_ino = 0;
+    }
     if (known) {
         if (own.st_uid != st.st_uid) mode &= ~static_cast<mode_t>(S_ISUID);
         if (own.st_gid != st.st_gid) mode &= ~static_cast<mode_t>(S_ISGID);
@@ -1058,7 +1118,7 @@ std::string copy_file(const std::string& from, const std::string& to, const Copy
     if (!msg.empty()) return msg;
     if (hints.opened) *hints.opened = st;
     PartialFile part;
-    msg = part.create(to, place, creation_mode(st), hints.target_folder);
+    msg = part.create(to, place, creation_mode(st), hints.target_folder, st.st_size < kReserveFrom);
     if (!msg.empty()) return msg;
     const int64_t size = st.st_size;
     const uint64_t src_dev = st.st_dev;
@@ -1067,8 +1127,9 @@ std::string copy_file(const std::string& from, const std::string& to, const Copy
 
     if (!(notes & PairNotes::NoClone)) {
         if (::ioctl(part.fd(), FICLONE, src.get()) == 0) {
-            copy_metadata(part.fd(), st);
-            msg = part.commit(to);
+            struct stat copied;
+            copy_metadata(part.fd(), st, &copied);
+            msg = part.commit(to, &copied);
             if (!msg.empty()) return msg;
             if (cloned) *cloned = true;
             if (progress) progress(size);
@@ -1100,8 +1161,9 @@ std::string copy_file(const std::string& from, const std::string& to, const Copy
 
     // The new file already ends where its data ended; only a hole at the end needs the size set.
     if (pos != final_size && ::ftruncate(part.fd(), final_size) != 0) return fail(to);
-    copy_metadata(part.fd(), st);
-    return part.commit(to);
+    struct stat copied;
+    copy_metadata(part.fd(), st, &copied);
+    return part.commit(to, &copied);
 }
 
 DeviceClass classify_device(const std::string& path) {
