@@ -490,6 +490,36 @@ TEST_P(RawListing, KindsSizesAndIdentity) {
     EXPECT_FALSE(find_raw(l, "p")->is_dir);
 }
 
+// A copy reads files in the order of the listing: by inode number, whatever order the folder's stream has
+// (name hashes on ext4, newest first on tmpfs), so that the disk is read front to back.
+TEST_P(RawListing, EntriesComeByInodeNumber) {
+    FaultGuard guard;
+    TempDir tmp;
+    const std::string d = tmp.path();
+    std::vector<std::string> names;
+    for (int i = 0; i < 60; ++i) {
+        names.push_back("file-" + std::to_string(i * 7919 % 1000));
+        if (i % 10 == 0)
+            testsupport::make_dir(d + "/" + names.back());
+        else
+            testsupport::write_file(d + "/" + names.back(), "x");
+    }
+    fault::g_path = d;
+    fault::g_unknown_types = GetParam();
+    auto l = fsops::list_dir_raw(d);
+    EXPECT_EQ(l.error, "");
+    ASSERT_EQ(l.entries.size(), names.size());
+    uint64_t previous = 0;
+    for (const fsops::RawEntry& e : l.entries) {
+        struct stat st;
+        ASSERT_EQ(lstat((d + "/" + e.name).c_str(), &st), 0) << e.name;
+        EXPECT_LT(previous, uint64_t(st.st_ino)) << e.name << " comes after a higher inode number";
+        previous = st.st_ino;
+        names.erase(std::remove(names.begin(), names.end(), e.name), names.end());
+    }
+    EXPECT_TRUE(names.empty()) << "not listed: " << names.front();
+}
+
 INSTANTIATE_TEST_SUITE_P(TypeByte, RawListing, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Unknown" : "Known"; });
 

@@ -214,15 +214,16 @@ struct RawEntry {
 };
 
 struct RawListing {
-    std::vector<RawEntry> entries; // stream order, hidden names included
+    std::vector<RawEntry> entries; // hidden names included
     std::string error;             // "<path>: <system text>"; empty on success
     int code = 0;                  // the errno behind `error`, 0 on success
 };
 
-// Lists a folder without sorting or sanitising, and without following a link at `path` itself or moving
-// the folder's access time (listing it to copy or measure it is no use of it). Opening failures give no
-// entries; a failure part-way keeps what was read and sets error, so a walk never mistakes a partial list for
-// the whole folder.
+// Lists a folder in the order of inode numbers (the order in which the disk holds the files' status and,
+// mostly, their data; the stream's order among equal numbers), without sanitising names, without
+// following a link at `path` itself and without moving the folder's access time (listing it to copy or
+// measure it is no use of it). Opening failures give no entries; a failure part-way keeps what was read
+// and sets error, so a walk never mistakes a partial list for the whole folder.
 RawListing list_dir_raw(const std::string& path);
 
 } // namespace fsops

@@ -1224,13 +1224,29 @@ RawListing list_dir_raw(const std::string& path) {
         return out;
     }
     const int dfd = dirfd(dir.get());
+    struct Name {
+        uint64_t ino;
+        unsigned char type;
+        std::string name;
+    };
+    std::vector<Name> names;
     // readdir returns null both at the end and on failure; only errno tells them apart.
     for (errno = 0; dirent* d = ::readdir(dir.get()); errno = 0) {
         if (is_dot_name(d->d_name)) continue;
+        names.push_back(Name{d->d_ino, d->d_type, d->d_name});
+    }
+    const int list_error = errno;
+    // Entries come in the order of their inode numbers, which on most file systems is the order in which
+    // they were written: the status and later the data of the files are then read from the disk front to
+    // back rather than in the order of the folder's name hashes, which is random on ext4.
+    std::stable_sort(names.begin(), names.end(), [](const Name& a, const Name& b) { return a.ino < b.ino; });
+    out.entries.reserve(names.size());
+    for (Name& n : names) {
         RawEntry& e = out.entries.emplace_back();
-        e.name = d->d_name;
+        e.name = std::move(n.name);
+        const char* name = e.name.c_str();
         struct stat sb;
-        switch (d->d_type) {
+        switch (n.type) {
         case DT_FIFO:
         case DT_CHR:
         case DT_BLK:
@@ -1244,7 +1260,7 @@ RawListing list_dir_raw(const std::string& path) {
             e.is_symlink = true;
             break;
         case DT_REG:
-            if (fstatat(dfd, d->d_name, &sb, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (fstatat(dfd, name, &sb, AT_SYMLINK_NOFOLLOW) == 0) {
                 e.size = sb.st_size;
                 e.inode = sb.st_ino;
                 e.device = sb.st_dev;
@@ -1254,7 +1270,7 @@ RawListing list_dir_raw(const std::string& path) {
         default:
             // File systems that leave the type open. A regular file gets its identity as above, so that
             // hard links are recognised the same way on every file system.
-            if (fstatat(dfd, d->d_name, &sb, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (fstatat(dfd, name, &sb, AT_SYMLINK_NOFOLLOW) == 0) {
                 e.size = sb.st_size;
                 e.is_dir = S_ISDIR(sb.st_mode);
                 e.is_symlink = S_ISLNK(sb.st_mode);
@@ -1268,9 +1284,9 @@ RawListing list_dir_raw(const std::string& path) {
             break;
         }
     }
-    if (const int err = errno; err != 0) {
-        out.code = err;
-        out.error = fail_with(path, err);
+    if (list_error != 0) {
+        out.code = list_error;
+        out.error = fail_with(path, list_error);
     }
     return out;
 }
