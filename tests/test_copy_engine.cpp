@@ -725,6 +725,65 @@ TEST(CopyEngine, WorkerWaitingForAnAnswerIsNeverStalled) {
     EXPECT_EQ(1, p.files_copied);
 }
 
+// From a local disk the data of the next small files is asked for while the worker copies, a window ahead
+// and no further: with the worker held by a question on the first file, the next files come into the
+// cache and the later ones stay out.
+TEST(CopyEngine, ReadsAheadAWindowOfFilesAndNoFurther) {
+    TempDir tmp("engine-ahead");
+    const fsops::DeviceClass cls = fsops::classify_device(tmp.path());
+    if (cls != fsops::DeviceClass::Rotational && cls != fsops::DeviceClass::Ssd &&
+        cls != fsops::DeviceClass::Nvme)
+        GTEST_SKIP() << "the temporary folder is not on a local disk but on "
+                     << fsops::device_class_name(cls);
+    if (fsops::cpu_cores() < 2) GTEST_SKIP() << "one core: nothing reads ahead";
+    constexpr int kFiles = 300;
+    const auto name = [](int i) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "f%03d", i);
+        return std::string(buf);
+    };
+    testsupport::make_dir(tmp.sub("src"));
+    for (int i = 0; i < kFiles; ++i)
+        write_pattern(tmp.sub("src/" + name(i)), 4096, static_cast<unsigned>(i));
+    // Chosen one by one, the files are copied in the order given.
+    std::vector<std::string> sources;
+    for (int i = 0; i < kFiles; ++i)
+        sources.push_back(tmp.sub("src/" + name(i)));
+    testsupport::make_dir(tmp.sub("dst"));
+    testsupport::write_file(tmp.sub("dst/" + name(0)), "old");
+    for (int i = 0; i < kFiles; ++i)
+        testsupport::drop_from_cache(tmp.sub("src/" + name(i)));
+    if (testsupport::first_page_cached(tmp.sub("src/" + name(kFiles - 1))))
+        GTEST_SKIP() << "this file system keeps its files in memory";
+
+    Engine engine;
+    ASSERT_TRUE(engine.start(sources, tmp.sub("dst"), Operation::Copy, 1, ConflictAction::Ask));
+    auto t0 = std::chrono::steady_clock::now();
+    bool answered = false;
+    int near = 0;
+    int far = 0;
+    Progress p = run_to_end(engine, [&](Engine& e, const Progress& s) {
+        if (!s.conflict.pending || answered) return;
+        // The file after the one in question is the worker's to open; the 32 after it (half the
+        // window) come in. Wait for them, for 10 s at most.
+        near = 0;
+        for (int i = 2; i <= 33; ++i)
+            near += testsupport::first_page_cached(tmp.sub("src/" + name(i))) ? 1 : 0;
+        if (near < 32 && seconds_since(t0) < 10) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        for (int i = 100; i < kFiles; ++i)
+            far += testsupport::first_page_cached(tmp.sub("src/" + name(i))) ? 1 : 0;
+        answered = true;
+        e.resolve_conflict(ConflictAction::Skip, false);
+    });
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(32, near) << "files right after the one in question were not read ahead";
+    EXPECT_EQ(0, far) << "files beyond the window were read ahead";
+    EXPECT_EQ(0u, p.failures_total) << failures_text(p);
+    EXPECT_EQ(kFiles - 1, p.files_copied);
+    EXPECT_EQ("old", testsupport::read_file(tmp.sub("dst/" + name(0))));
+}
+
 // Names of one file chosen one by one (not inside a copied folder) stay one file in the target.
 TEST(CopyEngine, HardLinksChosenOneByOneStayTogether) {
     for (Operation op : {Operation::Copy, Operation::Move}) {

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
@@ -555,4 +556,23 @@ TEST(FsOpsMeasure, ConcurrentWalksKeepTheirOwnTotals) {
         t.join();
     EXPECT_EQ(last[0], 300);
     EXPECT_EQ(last[1], 600);
+}
+
+// Starting to read a file that is not in the cache brings it in without waiting; one that is there
+// already is only reported.
+TEST(FsOpsReadAhead, BringsAnUncachedFileIntoTheCacheAndReportsACachedOne) {
+    TempDir dir;
+    const std::string path = dir.sub("data");
+    write_file(path, std::string(64 * 1024, 'd'));
+    testsupport::drop_from_cache(path);
+    if (testsupport::first_page_cached(path)) GTEST_SKIP() << "this file system keeps the file in memory";
+    EXPECT_FALSE(fsops::start_reading(path));
+    bool cached = false;
+    for (int i = 0; i < 500 && !cached; ++i) {
+        cached = testsupport::first_page_cached(path);
+        if (!cached) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(cached) << "the data did not come into the cache";
+    EXPECT_TRUE(fsops::start_reading(path));
+    EXPECT_FALSE(fsops::start_reading(dir.sub("missing")));
 }

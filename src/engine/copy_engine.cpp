@@ -224,6 +224,10 @@ bool Engine::start(std::vector<std::string> sources, const std::string& target_d
         m_target_dir = target_dir;
         m_thread_count = workers;
         m_device_summary = summary;
+        m_read_ahead = fsops::cpu_cores() >= 2 &&
+                       (source_class == fsops::DeviceClass::Rotational ||
+                        source_class == fsops::DeviceClass::Ssd || source_class == fsops::DeviceClass::Nvme);
+        m_ahead_waiting = false;
         m_current.assign(static_cast<size_t>(workers), std::string());
         m_slot_folder.assign(static_cast<size_t>(workers), kNoFolder);
         m_written_inodes.clear();
@@ -345,6 +349,7 @@ void Engine::wake_all() {
     m_queue_cv.notify_all();
     m_conflict_cv.notify_all();
     m_link_cv.notify_all();
+    m_ahead_cv.notify_all();
 }
 
 void Engine::count_done(const fsops::TreeSize& t) {
@@ -477,11 +482,54 @@ void Engine::scan_thread(std::vector<std::string> sources, std::string target_di
     }
     m_listings.clear();
 
+    {
+        std::lock_guard lk(m_mutex);
+        m_queue_complete = true;
+        m_queue_cv.notify_all();
+        m_link_cv.notify_all();
+    }
+    // The thread's handle stays published meanwhile: a cancel, and the end of the last worker, wake an
+    // open that hangs.
+    read_ahead();
     m_scan_tid = 0;
-    std::lock_guard lk(m_mutex);
-    m_queue_complete = true;
-    m_queue_cv.notify_all();
-    m_link_cv.notify_all();
+}
+
+// A worker copies one file at a time, and a small file that is not in the cache costs it a wait for the
+// disk on every file. While the workers copy, this thread asks for the data of the next files in the
+// queue, a few dozen ahead, so that the disk has several reads to serve at once and serves them in the
+// order of the queue, which the walk gave the order of the disk. Where the files are in the cache
+// already, it only looks at one file in a stretch now and then: opening every file a second time would
+// slow the workers down. Large files are read ahead by the kernel as they are copied. Only local disks:
+// on a network share a hung open would hold this thread.
+void Engine::read_ahead() {
+    constexpr size_t kFilesAhead = 64;
+    constexpr size_t kStretch = 32; // files passed over after one found in the cache
+    constexpr int64_t kSmallFile = 1 << 20;
+    if (!m_read_ahead) return;
+    // The files the workers take next they open at once themselves; asking for them too would only open
+    // them twice.
+    const size_t skip = static_cast<size_t>(m_thread_count);
+    size_t next = 0;
+    std::unique_lock lk(m_mutex);
+    while (!m_cancel && m_active_workers.load() > 0) {
+        next = std::max(next, m_queue_pos + skip);
+        if (next >= m_queue.size()) break;
+        if (next - m_queue_pos >= kFilesAhead + skip) {
+            // Woken when the workers have used up half of what is ahead, not for every file they take.
+            m_ahead_wake_at = next - skip - kFilesAhead / 2;
+            m_ahead_waiting = true;
+            m_ahead_cv.wait_for(lk, std::chrono::milliseconds(100));
+            m_ahead_waiting = false;
+            continue;
+        }
+        const FileTask& task = m_queue[next++];
+        if (task.is_symlink || task.size <= 0 || task.size >= kSmallFile) continue;
+        const std::string path = task.source;
+        lk.unlock();
+        const bool cached = fsops::start_reading(path);
+        lk.lock();
+        if (cached) next = std::min(next + kStretch, m_queue.size());
+    }
 }
 
 bool Engine::scan_source(const Source& src, const std::string& target_dir, const std::string& real_target,
@@ -754,7 +802,16 @@ void Engine::worker_thread(int slot) {
     m_slot_tid[s] = 0;
     m_slot_folders[s].source.release();
     m_slot_folders[s].target.release();
-    if (m_active_workers.fetch_sub(1) == 1) finish_transfer();
+    if (m_active_workers.fetch_sub(1) == 1) {
+        // The read-ahead waits only while files are left, and there is nobody left to copy them; an
+        // open of it that hangs is broken as a worker's call would be.
+        {
+            std::lock_guard lk(m_mutex);
+            m_ahead_cv.notify_all();
+        }
+        wake_thread(m_scan_tid.load());
+        finish_transfer();
+    }
 }
 
 void Engine::pick_other_folder(size_t slot) {
@@ -794,6 +851,7 @@ bool Engine::next_task(int slot, FileTask& task) {
     pick_other_folder(s);
     // Handed out once: the queue keeps its length, not the tasks it has given away.
     task = std::move(m_queue[m_queue_pos++]);
+    if (m_ahead_waiting && m_queue_pos >= m_ahead_wake_at) m_ahead_cv.notify_one();
     // A new serial first: a mark the watchdog decided on for the previous file carries that file's
     // serial and is not taken for this one.
     m_slot_serial[s] += 1;

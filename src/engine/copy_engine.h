@@ -171,6 +171,8 @@ private:
     };
 
     void scan_thread(std::vector<std::string> sources, std::string target_dir);
+    // After the walk: keeps the data of the next small files to copy on its way into the cache.
+    void read_ahead();
     // The status of every source, and for a folder the listings of every folder in it, kept for the
     // walk: each entry is examined once per transfer, and that status serves the totals, the tasks and
     // the copy. Sets the totals and ends the measuring phase.
@@ -247,6 +249,10 @@ private:
     std::condition_variable m_queue_cv;
     std::condition_variable m_link_cv;
     std::condition_variable m_done_cv;
+    std::condition_variable m_ahead_cv; // a worker took a task while the read-ahead waited for one
+    bool m_ahead_waiting = false;       // locked
+    size_t m_ahead_wake_at = 0;         // locked: the queue position at which to wake the read-ahead
+    bool m_read_ahead = false;          // the sources are on a local disk, and a core is free to ask
     std::vector<FileTask> m_queue;
     size_t m_queue_pos = 0;
     bool m_queue_complete = false;

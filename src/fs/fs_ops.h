@@ -201,6 +201,11 @@ int recommended_threads(DeviceClass source, DeviceClass target, int configured);
 // The automatic choice for a bottleneck class on a machine with `cores` cores.
 int threads_for(DeviceClass bottleneck, int cores);
 
+// Unless the start of the file at `path` is in the cache already, asks the kernel to start reading the
+// file's data into it; waits for neither and leaves the access time alone. True when it was cached. Best
+// effort: a file that cannot be opened is left alone (and counts as not cached).
+bool start_reading(const std::string& path);
+
 // One entry of a raw listing: what the copy engine and the recursive walks need, without owner names.
 struct RawEntry {
     std::string name;    // exactly as the directory stream gives it (not sanitised)

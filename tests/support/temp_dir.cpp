@@ -8,6 +8,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -82,6 +83,37 @@ void make_dir(const std::string& path, mode_t mode) {
 bool exists(const std::string& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool first_page_cached(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        ADD_FAILURE() << "cannot open " << path << ": " << std::strerror(errno);
+        return false;
+    }
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    void* map = ::mmap(nullptr, page, PROT_READ, MAP_SHARED, fd, 0);
+    ::close(fd);
+    if (map == MAP_FAILED) {
+        ADD_FAILURE() << "cannot map " << path << ": " << std::strerror(errno);
+        return false;
+    }
+    unsigned char vec = 0;
+    const bool ok = ::mincore(map, page, &vec) == 0;
+    ::munmap(map, page);
+    EXPECT_TRUE(ok) << "mincore " << path << ": " << std::strerror(errno);
+    return ok && (vec & 1) != 0;
+}
+
+void drop_from_cache(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        ADD_FAILURE() << "cannot open " << path << ": " << std::strerror(errno);
+        return;
+    }
+    EXPECT_EQ(0, ::fdatasync(fd)) << path;
+    EXPECT_EQ(0, ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED)) << path;
+    ::close(fd);
 }
 
 void remove_tree(const std::string& path) {

@@ -27,6 +27,11 @@ std::string read_file(const std::string& path);
 void make_dir(const std::string& path, mode_t mode = 0755);
 bool exists(const std::string& path);
 
+// The page cache of a file: whether its first page is there, and dropping its pages (written to disk
+// first, since dirty pages cannot be dropped).
+bool first_page_cached(const std::string& path);
+void drop_from_cache(const std::string& path);
+
 // Removes a tree without following symbolic links; used by TempDir and by tests that clean up early.
 void remove_tree(const std::string& path);
 
