@@ -164,7 +164,9 @@ for d in $(seq 1 100); do
 done
 rm -f "$WORK/blob"
 drop_caches
-tar cf /dev/null "$DISK/small/tree" 2>/dev/null
+# Into the cache for the warm case; tar would not do it (it reads no data when it writes to /dev/null), and
+# the tool that runs first would pay for reading the tree.
+find "$DISK/small/tree" -type f -exec cat {} + >/dev/null
 bench "20000 x 4 KiB, same ext4, warm" 0.8 warm "$DISK/small/tree" "$DISK/small" cp-a cp-r
 bench "20000 x 4 KiB, same ext4, cold" 0.9 cold "$DISK/small/tree" "$DISK/small" cp-a cp-r
 
