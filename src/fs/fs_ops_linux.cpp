@@ -224,12 +224,17 @@ Stat to_stat(const struct stat& st) {
 
 // Opens for reading without moving the access time: copying or measuring a file is not a use of it,
 // and a copy is to carry the time the source had. O_NOATIME needs ownership (or CAP_FOWNER); other
-// files are opened the ordinary way.
-int open_read_noatime(const std::string& path, int flags, const FolderHandle* folder = nullptr) {
+// files are opened the ordinary way, which `noatime`, when given, tells.
+int open_read_noatime(const std::string& path, int flags, const FolderHandle* folder = nullptr,
+                      bool* noatime = nullptr) {
     const InFolder in(folder, path);
     const auto open_with = [&](int f) { return in.held() ? ::openat(in.dir, in.name, f) : at_open(path, f); };
+    if (noatime) *noatime = true;
     int fd = open_with(flags | O_NOATIME);
-    if (fd < 0 && errno == EPERM) fd = open_with(flags);
+    if (fd < 0 && errno == EPERM) {
+        if (noatime) *noatime = false;
+        fd = open_with(flags);
+    }
     return fd;
 }
 
@@ -378,9 +383,8 @@ public:
         if (m_named) {
             m_named = false;
             struct stat mine {};
+            const bool known = status ? status->st_ino != 0 : ::fstat(m_fd.get(), &mine) == 0;
             if (status) mine = *status;
-            const bool known =
-                (status && status->st_ino != 0) || (!status && ::fstat(m_fd.get(), &mine) == 0);
             if (m_fd.close_checked() != 0) {
                 std::string msg = fail(target);
                 if (known) unlink_named(target, mine);
@@ -422,19 +426,16 @@ private:
     // Removes the unfinished file under its name, but only while the name still holds this file (`mine`,
     // its status): an overwrite decided for a name taken meanwhile may have put another copy there.
     void unlink_named(const std::string& target, const struct stat& mine) {
-        struct stat there;
         const InFolder in(m_folder, target);
-        if (in.held()) {
-            if (::fstatat(in.dir, in.name, &there, AT_SYMLINK_NOFOLLOW) == 0 && there.st_dev == mine.st_dev &&
-                there.st_ino == mine.st_ino)
-                ::unlinkat(in.dir, in.name, 0);
-            return;
-        }
-        AtPath at(target);
-        if (at.ok() && ::fstatat(at.dir(), at.name(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+        AtPath at(in.held() ? kNoPath : target); // resolves a long path only where no folder is held
+        const int dir = in.held() ? in.dir : at.dir();
+        const char* name = in.held() ? in.name : at.name();
+        struct stat there;
+        if ((in.held() || at.ok()) && ::fstatat(dir, name, &there, AT_SYMLINK_NOFOLLOW) == 0 &&
             there.st_dev == mine.st_dev && there.st_ino == mine.st_ino)
-            ::unlinkat(at.dir(), at.name(), 0);
+            ::unlinkat(dir, name, 0);
     }
+    static inline const std::string kNoPath;
 
     std::string commit_anonymous(const std::string& target) {
         const InFolder in(m_folder, target);
@@ -1201,13 +1202,9 @@ int first_page_cached(int fd, bool noatime) {
 
 bool start_reading(const std::string& path) {
     // O_NONBLOCK: a FIFO that took the file's name meanwhile must not hold the caller.
-    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     bool noatime = true;
-    Fd fd(at_open(path, flags | O_NOATIME));
-    if (!fd.ok() && errno == EPERM) {
-        noatime = false;
-        fd = Fd(at_open(path, flags));
-    }
+    Fd fd(open_read_noatime(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, nullptr,
+                            &noatime));
     if (!fd.ok()) return false;
     const int cached = first_page_cached(fd.get(), noatime);
     // Where it cannot be told, the file is taken as cached: asking for every file would cost more.
