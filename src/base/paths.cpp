@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
-#include <glib.h>
 #include <memory>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -137,9 +136,29 @@ std::string config_dir() {
     return dir;
 }
 
+namespace {
+
+// The desktop's user data folder by the rule GLib follows: $XDG_DATA_HOME, else ~/.local/share with the
+// home from $HOME or the account. Asked here rather than of GLib, so that a program which only copies
+// files (tavrin-copy) does not load GLib and the regular-expression library behind it at every start: that
+// cost it a sixth of a millisecond, as much as copying a megabyte.
+std::string user_data_dir() {
+    if (const char* data = env_or_null("XDG_DATA_HOME")) return data;
+    std::string home;
+    if (const char* env = env_or_null("HOME")) {
+        home = env;
+    } else {
+        PasswdRecord rec = passwd_by_uid(getuid());
+        if (rec.found) home = rec.dir;
+    }
+    return home.empty() ? std::string() : su::join_path(home, ".local/share");
+}
+
+} // namespace
+
 std::string trash_dir() {
-    const char* data = g_get_user_data_dir();
-    if (!data || !*data) return "";
+    const std::string data = user_data_dir();
+    if (data.empty()) return "";
     return su::join_path(data, "Trash/files");
 }
 
