@@ -475,7 +475,10 @@ void Engine::scan_thread(std::vector<std::string> sources, std::string target_di
     const std::vector<Source> measured = measure_sources(sources);
     check_free_space(target_dir);
 
-    const std::string real_target = real_path(target_dir);
+    // Resolved only for a folder among the sources: nothing else can be copied into itself.
+    const bool any_folder =
+        std::any_of(measured.begin(), measured.end(), [](const Source& s) { return s.info.is_dir; });
+    const std::string real_target = any_folder ? real_path(target_dir) : std::string();
     const uint64_t target_device = fsops::stat_path(target_dir).device;
     for (const Source& src : measured) {
         if (m_cancel || !scan_source(src, target_dir, real_target, target_device)) break;

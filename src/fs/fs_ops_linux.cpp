@@ -1143,12 +1143,15 @@ std::string copy_file(const std::string& from, const std::string& to, const Copy
     Copier copier(from, to, src.get(), part.fd(), progress);
     copier.kernel_copy = !(notes & PairNotes::NoKernelCopy);
     if (progress && !progress(0)) return cancelled();
-    // Read-ahead matters for large files only; small ones are read in one go anyway.
-    if (size >= kReserveFrom) ::posix_fadvise(src.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-
     std::vector<Region> regions = data_regions(src.get(), size, st.st_blocks);
-    // Small files are not reserved: the call costs more than it saves, and they fail soon anyway.
-    const bool reserving = size >= kReserveFrom && worth_reserving(part.fd(), src_dev, dst_dev, notes);
+    int64_t data = 0;
+    for (const Region& r : regions)
+        data += r.end - r.start;
+    // Read-ahead matters for much data only; a little is read in one go anyway.
+    if (data >= kReserveFrom) ::posix_fadvise(src.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    // Little data is not reserved: the calls (one per region of a sparse file) cost more than they save,
+    // and such a copy fails soon anyway on a full target.
+    const bool reserving = data > kReserveFrom && worth_reserving(part.fd(), src_dev, dst_dev, notes);
     msg = reserving ? reserve(part.fd(), regions, to) : "";
     if (!msg.empty()) return msg;
 
@@ -1223,10 +1226,13 @@ DeviceClass classify_device(const std::string& path) {
     unsigned maj = major(st.st_dev);
     unsigned min = minor(st.st_dev);
     if (maj == 0) return DeviceClass::Unknown;
+    // The entry is a link to the device's folder, whose name is the last component of the link's text:
+    // one readlink instead of a realpath, which reads a link at every level of the path.
     std::string link = "/sys/dev/block/" + std::to_string(maj) + ":" + std::to_string(min);
-    std::unique_ptr<char, decltype(&::free)> real(::realpath(link.c_str(), nullptr), ::free);
-    if (!real) return DeviceClass::Unknown;
-    std::string name = su::basename_of(real.get());
+    std::string target;
+    if (!read_link(link, target).empty()) return DeviceClass::Unknown;
+    std::string name = su::basename_of(target);
+    if (name.empty() || name == "." || name == "..") return DeviceClass::Unknown;
     if (name.rfind("nvme", 0) == 0) return DeviceClass::Nvme;
     // A partition has no queue of its own; its disk's tells whether it spins. Whole devices whose names
     // end in digits (loop0, dm-0, md127, zram0) have their own queue, and stripping the digits would
