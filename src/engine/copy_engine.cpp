@@ -506,19 +506,25 @@ void Engine::scan_thread(std::vector<std::string> sources, std::string target_di
 // on a network share a hung open would hold this thread.
 void Engine::read_ahead() {
     constexpr size_t kFilesAhead = 64;
-    constexpr size_t kStretch = 32; // files passed over after one found in the cache
+    // Files passed over after one found in the cache; the stretch doubles while file after file is, up
+    // to the longest, so that a warm copy wakes this thread (a call for the worker that wakes it) every
+    // few hundred files rather than every few dozen, and a cold part of the tree is met soon enough.
+    constexpr size_t kStretch = 32;
+    constexpr size_t kLongestStretch = 256;
     constexpr int64_t kSmallFile = 1 << 20;
     if (!m_read_ahead) return;
     // The files the workers take next they open at once themselves; asking for them too would only open
     // them twice.
     const size_t skip = static_cast<size_t>(m_thread_count);
     size_t next = 0;
+    size_t stretch = kStretch;
     std::unique_lock lk(m_mutex);
     while (!m_cancel && m_active_workers.load() > 0) {
         next = std::max(next, m_queue_pos + skip);
         if (next >= m_queue.size()) break;
         if (next - m_queue_pos >= kFilesAhead + skip) {
-            // Woken when the workers have used up half of what is ahead, not for every file they take.
+            // Woken when the workers have used up half of what is ahead (or come near the end of a
+            // stretch passed over), not for every file they take.
             m_ahead_wake_at = next - skip - kFilesAhead / 2;
             m_ahead_waiting = true;
             m_ahead_cv.wait_for(lk, std::chrono::milliseconds(100));
@@ -531,7 +537,12 @@ void Engine::read_ahead() {
         lk.unlock();
         const bool cached = fsops::start_reading(path);
         lk.lock();
-        if (cached) next = std::min(next + kStretch, m_queue.size());
+        if (cached) {
+            next = std::min(next + stretch, m_queue.size());
+            stretch = std::min(stretch * 2, kLongestStretch);
+        } else {
+            stretch = kStretch;
+        }
     }
 }
 
