@@ -167,6 +167,26 @@ TEST(Devices, WholeDevicesNamedWithDigitsHaveTheirOwnQueue) {
     EXPECT_EQ(fsops::classify_device(loop->path()), rota == "1" ? DeviceClass::Rotational : DeviceClass::Ssd);
 }
 
+// A pair is classified as each side alone, also where both sides are on one device and the second
+// lookup is spared.
+TEST(Devices, PairsAreClassifiedAsEachSideAlone) {
+    std::vector<std::string> paths = {"/", "/usr/bin", "/proc/self", "/nonexistent/path"};
+    for (auto* env : {&MountEnvironment::g_tmpfs, &MountEnvironment::g_loop})
+        if (*env && (*env)->ok()) {
+            paths.push_back((*env)->path());
+            paths.push_back((*env)->sub("not/yet/there"));
+        }
+    for (const std::string& a : paths) {
+        for (const std::string& b : paths) {
+            DeviceClass ca = DeviceClass::Unknown;
+            DeviceClass cb = DeviceClass::Unknown;
+            fsops::classify_devices(a, b, ca, cb);
+            EXPECT_EQ(ca, fsops::classify_device(a)) << a << " with " << b;
+            EXPECT_EQ(cb, fsops::classify_device(b)) << b << " with " << a;
+        }
+    }
+}
+
 TEST(Devices, CoresFollowTheThreadAffinity) {
     int all = std::stoi(testsupport::capture("nproc"));
     EXPECT_EQ(fsops::cpu_cores(), all);

@@ -193,8 +193,9 @@ bool Engine::start(std::vector<std::string> sources, const std::string& target_d
 
     const std::string& first = sources.front();
     // Each side is classified once: a lookup costs a path resolution under /sys and a few reads.
-    const fsops::DeviceClass source_class = fsops::classify_device(first);
-    const fsops::DeviceClass target_class = fsops::classify_device(target_dir);
+    fsops::DeviceClass source_class;
+    fsops::DeviceClass target_class;
+    fsops::classify_devices(first, target_dir, source_class, target_class);
     int workers = fsops::recommended_threads(source_class, target_class, thread_count);
     workers = std::clamp(workers, 1, 32);
     std::string summary = std::string(fsops::device_class_name(source_class)) + " → " +

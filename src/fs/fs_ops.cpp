@@ -133,7 +133,10 @@ int recommended_threads(DeviceClass source, DeviceClass target, int configured) 
 
 int recommended_threads(const std::string& source, const std::string& target, int configured) {
     if (configured > 0) return std::min(configured, 32);
-    return recommended_threads(classify_device(source), classify_device(target), configured);
+    DeviceClass a;
+    DeviceClass b;
+    classify_devices(source, target, a, b);
+    return recommended_threads(a, b, configured);
 }
 
 } // namespace fsops

@@ -185,6 +185,9 @@ enum class DeviceClass : int32_t {
 };
 
 DeviceClass classify_device(const std::string& path);
+// Both ends of a transfer; a target on the source's device is not looked up under /sys a second time.
+void classify_devices(const std::string& source, const std::string& target, DeviceClass& source_class,
+                      DeviceClass& target_class);
 // "unknown", "rotational disk", "SSD", "NVMe", "network", "memory" (not translated).
 const char* device_class_name(DeviceClass cls);
 int device_class_rank(DeviceClass cls);

@@ -1216,15 +1216,12 @@ bool start_reading(const std::string& path) {
     return false;
 }
 
-DeviceClass classify_device(const std::string& path) {
-    if (const mounts::Mount* m = mounts::for_path(path)) {
-        if (is_network_fs_type(m->fs_type)) return DeviceClass::Network;
-        if (m->fs_type == "tmpfs" || m->fs_type == "ramfs") return DeviceClass::Memory;
-    }
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return DeviceClass::Unknown;
-    unsigned maj = major(st.st_dev);
-    unsigned min = minor(st.st_dev);
+namespace {
+
+// The class of the block device `dev` from what /sys says of it.
+DeviceClass block_device_class(dev_t dev) {
+    unsigned maj = major(dev);
+    unsigned min = minor(dev);
     if (maj == 0) return DeviceClass::Unknown;
     // The entry is a link to the device's folder, whose name is the last component of the link's text:
     // one readlink instead of a realpath, which reads a link at every level of the path.
@@ -1253,6 +1250,39 @@ DeviceClass classify_device(const std::string& path) {
     if (line == "1") return DeviceClass::Rotational;
     if (line == "0") return DeviceClass::Ssd;
     return DeviceClass::Unknown;
+}
+
+// A path's class with the device behind it (`dev` 0 when the mount table decided or the path is not
+// there). `known_dev`, when not 0, is a device already classified as `known`.
+DeviceClass classify_path(const std::string& path, dev_t& dev, dev_t known_dev = 0,
+                          DeviceClass known = DeviceClass::Unknown) {
+    dev = 0;
+    // The mount table first: a network share is recognised without touching it, so that one that hangs
+    // cannot hang the caller.
+    if (const mounts::Mount* m = mounts::for_path(path)) {
+        if (is_network_fs_type(m->fs_type)) return DeviceClass::Network;
+        if (m->fs_type == "tmpfs" || m->fs_type == "ramfs") return DeviceClass::Memory;
+    }
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return DeviceClass::Unknown;
+    dev = st.st_dev;
+    if (known_dev != 0 && dev == known_dev) return known;
+    return block_device_class(dev);
+}
+
+} // namespace
+
+DeviceClass classify_device(const std::string& path) {
+    dev_t dev;
+    return classify_path(path, dev);
+}
+
+void classify_devices(const std::string& source, const std::string& target, DeviceClass& source_class,
+                      DeviceClass& target_class) {
+    dev_t source_dev;
+    source_class = classify_path(source, source_dev);
+    dev_t target_dev;
+    target_class = classify_path(target, target_dev, source_dev, source_class);
 }
 
 int cpu_cores() {
