@@ -244,6 +244,25 @@ void expect_same_tree(const Tree& want, const Tree& got, bool specials_expected)
 
 // A tree with everything a user's folder can hold. Access times lie in the future: setting times moves
 // the change time to now, and under relatime a read then updates any access time older than that.
+// Distinct times in the past for every entry but special files, each access time newer than its
+// modification time, so that reading a file or listing a folder (relatime) leaves them as they are.
+void set_past_times(const std::string& root) {
+    Tree t = scan_tree(root);
+    time_t base = time(nullptr) - 3600;
+    long ns = 123456789;
+    std::vector<std::string> rels;
+    for (const auto& [rel, n] : t)
+        if (n.type != 's') rels.push_back(rel);
+    // Deepest first, so that a folder's times are set after its contents stopped changing.
+    std::sort(rels.begin(), rels.end(), [](const std::string& a, const std::string& b) { return a > b; });
+    for (const auto& rel : rels) {
+        std::string p = rel.empty() ? root : root + "/" + rel;
+        set_times(p, ts(base + 7200, ns + 1), ts(base, ns));
+        base += 7;
+        ns += 1111;
+    }
+}
+
 void build_rich_tree(const std::string& root) {
     using testsupport::make_dir;
     using testsupport::write_file;
@@ -289,20 +308,7 @@ void build_rich_tree(const std::string& root) {
     ASSERT_EQ(0, chmod((root + "/sub/deep").c_str(), 01777));
     ASSERT_EQ(0, chmod((root + "/emptydir").c_str(), 0700));
 
-    Tree t = scan_tree(root);
-    time_t base = time(nullptr) - 3600;
-    long ns = 123456789;
-    std::vector<std::string> rels;
-    for (const auto& [rel, n] : t)
-        if (n.type != 's') rels.push_back(rel);
-    // Deepest first, so that a folder's times are set after its contents stopped changing.
-    std::sort(rels.begin(), rels.end(), [](const std::string& a, const std::string& b) { return a > b; });
-    for (const auto& rel : rels) {
-        std::string p = rel.empty() ? root : root + "/" + rel;
-        set_times(p, ts(base + 7200, ns + 1), ts(base, ns));
-        base += 7;
-        ns += 1111;
-    }
+    set_past_times(root);
     ASSERT_EQ(0, chmod((root + "/rodir").c_str(), 0555));
 }
 
@@ -379,6 +385,48 @@ INSTANTIATE_TEST_SUITE_P(Transfers, CopiedTree,
                                            TreeCase{"move_same_fs", Operation::Move, 2, false},
                                            TreeCase{"move_to_tmpfs", Operation::Move, 4, true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A tree wide and deep enough for folders to be listed on several threads while it is measured: every
+// entry is counted once, and every folder listed then is walked and copied.
+TEST(CopyEngine, WideTreeIsMeasuredOnceAndCopiedWhole) {
+    TempDir tmp("engine-wide");
+    const std::string src = tmp.sub("tree");
+    int64_t files = 0;
+    int64_t bytes = 0;
+    std::vector<std::string> level{src};
+    testsupport::make_dir(src);
+    for (int depth = 0; depth < 4; ++depth) {
+        std::vector<std::string> next;
+        for (const std::string& dir : level) {
+            for (int f = 0; f < 5; ++f) {
+                const int size = 100 * depth + 7 * f;
+                write_pattern(dir + "/f" + std::to_string(f), size, static_cast<unsigned>(files));
+                files += 1;
+                bytes += size;
+            }
+            ASSERT_EQ(0, symlink("f0", (dir + "/link").c_str()));
+            files += 1;
+            if (depth == 3) continue;
+            for (int d = 0; d < 4; ++d) {
+                next.push_back(dir + "/d" + std::to_string(d));
+                testsupport::make_dir(next.back());
+            }
+        }
+        level = std::move(next);
+    }
+    testsupport::make_dir(src + "/d1/d2/empty");
+    set_past_times(src);
+    const Tree before = scan_tree(src);
+    testsupport::make_dir(tmp.sub("out"));
+
+    Progress p = copy_and_wait({src}, tmp.sub("out"), Operation::Copy, 1);
+    EXPECT_EQ(files, p.files_total);
+    EXPECT_EQ(bytes, p.bytes_total);
+    EXPECT_EQ(files, p.files_done);
+    EXPECT_EQ(bytes, p.bytes_done);
+    EXPECT_EQ(0u, p.failures_total) << failures_text(p);
+    expect_same_tree(before, scan_tree(tmp.sub("out/tree")), false);
+}
 
 // Times set in the past, as a restored backup has them: the change time is then newer than the access
 // time, and under relatime the first read of a file or listing of a folder would move it. The copy

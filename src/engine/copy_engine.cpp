@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace copy_engine {
@@ -133,6 +134,30 @@ bool is_inside(const std::string& inner, const std::string& outer) {
     return inner.compare(0, prefix.size(), prefix) == 0;
 }
 
+// A folder's own counts from its listing (one folder, its files and their bytes), and the folders in it.
+fsops::TreeSize count_listing(const std::string& dir, const fsops::RawListing& listing,
+                              std::vector<std::string>& folders) {
+    fsops::TreeSize t;
+    t.dirs = 1;
+    if (!listing.error.empty()) t.unreadable = 1;
+    for (const fsops::RawEntry& e : listing.entries) {
+        if (e.is_dir) {
+            folders.push_back(su::join_path(dir, e.name));
+            continue;
+        }
+        t.files += 1;
+        if (!e.is_symlink && !e.is_special) t.bytes += e.size;
+    }
+    return t;
+}
+
+void add_size(fsops::TreeSize& to, const fsops::TreeSize& t) {
+    to.bytes += t.bytes;
+    to.files += t.files;
+    to.dirs += t.dirs;
+    to.unreadable += t.unreadable;
+}
+
 } // namespace
 
 struct Engine::Source {
@@ -225,6 +250,10 @@ bool Engine::start(std::vector<std::string> sources, const std::string& target_d
         m_target_dir = target_dir;
         m_thread_count = workers;
         m_device_summary = summary;
+        // Helpers list folders beside the scan while it measures, except on a network share, where a
+        // folder that stops answering would hold them.
+        m_measure_helpers =
+            source_class == fsops::DeviceClass::Network ? 0 : std::clamp(fsops::cpu_cores() - 1, 0, 3);
         m_read_ahead = fsops::cpu_cores() >= 2 &&
                        (source_class == fsops::DeviceClass::Rotational ||
                         source_class == fsops::DeviceClass::Ssd || source_class == fsops::DeviceClass::Nvme);
@@ -433,26 +462,67 @@ std::vector<Engine::Source> Engine::measure_sources(const std::vector<std::strin
     return out;
 }
 
+// Lists every folder of the tree and keeps the listings for the walk. Listing takes a status call per
+// file, which made measuring the longest wait before the first copy of a tree of small files; once the
+// tree shows more than one folder to list, helper threads list folders beside the scan thread. The order
+// in which folders are listed does not matter: the walk looks each one up by its path.
 fsops::TreeSize Engine::measure_folder(const std::string& root) {
-    fsops::TreeSize t;
-    std::vector<std::string> stack{root};
-    while (!stack.empty() && !m_cancel) {
-        std::string dir = std::move(stack.back());
-        stack.pop_back();
-        fsops::RawListing listing = fsops::list_dir_raw(dir);
-        t.dirs += 1;
-        if (!listing.error.empty()) t.unreadable += 1;
-        for (const fsops::RawEntry& e : listing.entries) {
-            if (e.is_dir) {
-                stack.push_back(su::join_path(dir, e.name));
-                continue;
+    // Helpers cost a thread each: not worth it for a handful of files.
+    constexpr int64_t kHelpFrom = 100;
+    struct Walk {
+        std::mutex mutex;
+        std::condition_variable cv;
+        std::vector<std::string> todo; // folders found and not yet listed
+        int listing = 0;               // folders being listed right now
+        fsops::TreeSize total;
+    } w;
+    w.todo.push_back(root);
+    std::vector<std::thread> helpers;
+    std::function<void(bool)> work;
+    // Started by the scan thread, under the walk's lock, once; a thread that cannot be had leaves the
+    // rest to those there are.
+    const auto start_helpers = [this, &w, &helpers, &work] {
+        const size_t count = std::min(static_cast<size_t>(m_measure_helpers), w.todo.size() - 1);
+        for (size_t i = 0; i < count; ++i) {
+            try {
+                helpers.emplace_back([&work, i] {
+                    Log::name_this_thread("ms" + std::to_string(i + 1));
+                    work(false);
+                });
+            } catch (const std::system_error&) {
+                break;
             }
-            t.files += 1;
-            if (!e.is_symlink && !e.is_special) t.bytes += e.size;
         }
-        m_listings.insert_or_assign(std::move(dir), std::move(listing));
-    }
-    return t;
+    };
+    work = [this, &w, &helpers, &start_helpers](bool owner) {
+        std::unique_lock lk(w.mutex);
+        for (;;) {
+            while (w.todo.empty() && w.listing > 0 && !m_cancel)
+                w.cv.wait_for(lk, std::chrono::milliseconds(100));
+            if (m_cancel || w.todo.empty()) break;
+            std::string dir = std::move(w.todo.back());
+            w.todo.pop_back();
+            ++w.listing;
+            lk.unlock();
+            fsops::RawListing listing = fsops::list_dir_raw(dir);
+            std::vector<std::string> folders;
+            const fsops::TreeSize t = count_listing(dir, listing, folders);
+            lk.lock();
+            --w.listing;
+            add_size(w.total, t);
+            for (std::string& f : folders)
+                w.todo.push_back(std::move(f));
+            m_listings.insert_or_assign(std::move(dir), std::move(listing));
+            if (owner && m_measure_helpers > 0 && helpers.empty() && w.todo.size() >= 2 &&
+                w.total.files >= kHelpFrom)
+                start_helpers();
+            w.cv.notify_all();
+        }
+    };
+    work(true);
+    for (std::thread& h : helpers)
+        h.join();
+    return w.total;
 }
 
 void Engine::check_free_space(const std::string& target_dir) {

@@ -253,6 +253,7 @@ private:
     bool m_ahead_waiting = false;       // locked
     size_t m_ahead_wake_at = 0;         // locked: the queue position at which to wake the read-ahead
     bool m_read_ahead = false;          // the sources are on a local disk, and a core is free to ask
+    int m_measure_helpers = 0;          // threads that may list folders beside the scan while it measures
     std::vector<FileTask> m_queue;
     size_t m_queue_pos = 0;
     bool m_queue_complete = false;
