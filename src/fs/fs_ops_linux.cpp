@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
+#include <linux/openat2.h>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -25,6 +26,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -1252,11 +1254,32 @@ DeviceClass block_device_class(dev_t dev) {
     return DeviceClass::Unknown;
 }
 
+// The block device behind `path` when that can be told without any I/O: every folder along the path is
+// in the kernel's cache (RESOLVE_CACHED fails rather than ask a file system), and the status comes from
+// memory. A file system on a block device is never a network share nor memory, so such a path needs no
+// look at the mount table, which is the costliest read of a short transfer (a tenth of a millisecond).
+// False for an anonymous device (network, memory, btrfs, ...), an uncached path or an older kernel.
+bool cached_block_device(const std::string& path, dev_t& dev) {
+    struct open_how how {};
+    how.flags = O_PATH | O_CLOEXEC;
+    how.resolve = RESOLVE_CACHED;
+    Fd fd(static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how)));
+    if (!fd.ok()) return false;
+    struct statx sx {};
+    if (::statx(fd.get(), "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_TYPE, &sx) != 0 ||
+        sx.stx_dev_major == 0)
+        return false;
+    dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    return true;
+}
+
 // A path's class with the device behind it (`dev` 0 when the mount table decided or the path is not
 // there). `known_dev`, when not 0, is a device already classified as `known`.
 DeviceClass classify_path(const std::string& path, dev_t& dev, dev_t known_dev = 0,
                           DeviceClass known = DeviceClass::Unknown) {
     dev = 0;
+    if (cached_block_device(path, dev))
+        return known_dev != 0 && dev == known_dev ? known : block_device_class(dev);
     // The mount table first: a network share is recognised without touching it, so that one that hangs
     // cannot hang the caller.
     if (const mounts::Mount* m = mounts::for_path(path)) {
