@@ -1,4 +1,5 @@
 #include "fs/fs_ops.h"
+#include "fs/mounts.h"
 
 #include "fs_mounts.h"
 #include "temp_dir.h"
@@ -8,7 +9,10 @@
 #include <pthread.h>
 #include <sched.h>
 #include <string>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using fsops::DeviceClass;
@@ -185,6 +189,39 @@ TEST(Devices, PairsAreClassifiedAsEachSideAlone) {
             EXPECT_EQ(cb, fsops::classify_device(b)) << b << " with " << a;
         }
     }
+}
+
+// A process that has not read the mount table (tavrin-copy) classifies a cached path on a block device
+// without reading it, and gets what the table would have given.
+TEST(Devices, BlockDevicesNeedNoMountTableAndAgreeWithIt) {
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    ASSERT_GT(n, 0);
+    self[n] = 0;
+    const std::string out = testsupport::capture(
+        "TAVRIN_DEVICES_CHILD=1 '" + std::string(self) +
+        "' --gtest_also_run_disabled_tests --gtest_filter=DevicesChild.DISABLED_BeforeTheMountTable 2>&1");
+    EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
+}
+
+TEST(DevicesChild, DISABLED_BeforeTheMountTable) {
+    if (!getenv("TAVRIN_DEVICES_CHILD")) GTEST_SKIP() << "runs only in the child of its test";
+    auto& loop = MountEnvironment::g_loop;
+    if (!loop || !loop->ok()) GTEST_SKIP() << "cannot mount a loop image";
+    ASSERT_FALSE(mounts::table_read());
+    std::vector<std::string> block = {loop->path()};
+    struct stat st {};
+    if (::stat("/", &st) == 0 && major(st.st_dev) != 0) block.insert(block.end(), {"/", "/usr/bin"});
+    std::vector<DeviceClass> before;
+    for (const std::string& p : block)
+        before.push_back(fsops::classify_device(p));
+    EXPECT_FALSE(mounts::table_read()) << "a cached path on a block device needed the mount table";
+    // A path that is not there cannot be found in the caches: the table decides.
+    const DeviceClass missing = fsops::classify_device(loop->sub("not/yet/there"));
+    EXPECT_TRUE(mounts::table_read());
+    EXPECT_EQ(missing, DeviceClass::Unknown);
+    for (size_t i = 0; i < block.size(); ++i)
+        EXPECT_EQ(fsops::classify_device(block[i]), before[i]) << block[i] << " by the table";
 }
 
 TEST(Devices, CoresFollowTheThreadAffinity) {

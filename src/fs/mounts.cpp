@@ -4,6 +4,7 @@
 #include "fs/fs_ops.h"
 
 #include <array>
+#include <atomic>
 #include <unordered_set>
 
 namespace mounts {
@@ -117,9 +118,21 @@ std::vector<Mount> parse_mountinfo(std::string_view text) {
     return table;
 }
 
+namespace {
+std::atomic<bool> g_table_read{false};
+} // namespace
+
 const std::vector<Mount>& all() {
-    static const std::vector<Mount> table = read_mountinfo();
+    static const std::vector<Mount> table = [] {
+        std::vector<Mount> t = read_mountinfo();
+        g_table_read = true;
+        return t;
+    }();
     return table;
+}
+
+bool table_read() {
+    return g_table_read.load();
 }
 
 const Mount* lookup(const std::vector<Mount>& table, const std::string& path) {

@@ -18,6 +18,8 @@ struct Mount {
 
 // The table of this process, read on the first call; empty when the kernel file cannot be read.
 const std::vector<Mount>& all();
+// Whether all() has read the table already (a look at it is then free).
+bool table_read();
 
 // Parses mountinfo text (the whole file or a few lines); malformed lines are skipped.
 std::vector<Mount> parse_mountinfo(std::string_view text);
