@@ -1685,6 +1685,43 @@ TEST(WatchdogChild, DISABLED_StalledRead) {
     EXPECT_EQ("", p.stalled_path);
 }
 
+// The watchdog stops looking when a transfer ends; a stall it reported just before the hung file was given
+// up must not stay in the snapshots after the end. Here nothing ticks once the worker has been woken.
+TEST(Watchdog, NoStallIsReportedOnceTheTransferHasEnded) {
+    TempDir tmp("engine-watchdog-end");
+    std::vector<std::string> env = preload_env("engine_block_read");
+    env.push_back("TAVRIN_BLOCK_PATH=stuck.bin");
+    expect_child_passed(run_this_suite("WatchdogChild.DISABLED_StallEndsWithTheTransfer", env, tmp));
+}
+
+TEST(WatchdogChild, DISABLED_StallEndsWithTheTransfer) {
+    const std::string root = child_root();
+    if (root.empty()) GTEST_SKIP() << "runs only inside the watchdog test's child process";
+    testsupport::make_dir(root + "/src");
+    testsupport::make_dir(root + "/dst");
+    write_pattern(root + "/src/stuck.bin", 1 << 20, 5);
+    Engine engine;
+    engine.set_watchdog_intervals(0.2, 0.6);
+    std::atomic<bool> marked{false};
+    engine.set_watchdog_mark_hook([&](size_t) { marked = true; });
+    ASSERT_TRUE(engine.start({root + "/src"}, root + "/dst", Operation::Copy, 1, ConflictAction::Overwrite));
+    auto t0 = std::chrono::steady_clock::now();
+    bool reported = false;
+    while (!marked && seconds_since(t0) < 20) {
+        reported = !engine.watchdog_tick().empty() || reported;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(marked);
+    EXPECT_TRUE(reported) << "the stall was reported before the wake-up";
+    ASSERT_TRUE(engine.wait_finished(20000));
+    engine.reap();
+    Progress p = engine.snapshot();
+    EXPECT_EQ("", p.stalled_path);
+    EXPECT_EQ(0, p.stalled_seconds);
+    ASSERT_EQ(1u, p.failures.size()) << failures_text(p);
+    EXPECT_EQ(kTimedOut, p.failures[0].message);
+}
+
 // What cannot be read is recorded with the system's code, a folder as much as a file, so that the error
 // list can offer it for a retry with more rights.
 TEST(Failures, UnreadableFilesAndFoldersCarryTheirErrorCode) {

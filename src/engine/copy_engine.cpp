@@ -1371,11 +1371,17 @@ void Engine::finish_transfer() {
               static_cast<long long>(failed), static_cast<long long>(m_retried.load()),
               static_cast<long long>(m_cloned.load()));
     log.end_batch();
-    m_scanning = false;
-    m_finished = true;
-    m_running = false;
-    // Taking the lock after the flag changed means a waiter cannot miss the wake-up.
-    { std::lock_guard lk(m_mutex); }
+    {
+        // Under the lock, so that a waiter cannot miss the wake-up, and so that a stall the watchdog saw
+        // just before the end is not stored after it: nothing waits for a drive any more, and the
+        // watchdog stores only while the transfer runs.
+        std::lock_guard lk(m_mutex);
+        m_stalled_path.clear();
+        m_stalled_seconds = 0;
+        m_scanning = false;
+        m_finished = true;
+        m_running = false;
+    }
     m_done_cv.notify_all();
 }
 
@@ -1434,6 +1440,7 @@ std::string Engine::watchdog_tick() {
         }
     }
     std::lock_guard lk(m_mutex);
+    if (!m_running) return {};
     m_stalled_path = path;
     m_stalled_seconds = seconds;
     return path;
