@@ -99,9 +99,17 @@ verify() {
   fi
 }
 
-printf '%-36s %-10s %9s %9s %7s %9s %9s %7s %s\n' case peer "ours s" "peer s" ratio "ours cpu" "peer cpu" "cpu" target
+printf '%-36s %-10s %9s %9s %7s %7s %9s %9s %7s %s\n' case peer "ours s" "peer s" ratio paired "ours cpu" \
+  "peer cpu" "cpu" target
+# paired OURS PEER: the median of the ratios of the i-th runs of the two tools. This machine's speed swings
+# by factors between stretches of seconds; runs that follow each other share a stretch, while the medians
+# of the two tools may come from different ones.
+paired() {
+  paste "$WORK/times.$1" "$WORK/times.$2" | awk '{print $1 / $3}' | median
+}
+
 # row NAME LIMIT PEER...: one table row per peer from the recorded times; the target is judged against the
-# first peer only.
+# first peer only, on the ratio of the medians.
 row() {
   local name=$1 limit=$2 ow oc pw pc ratio verdict first=1 t
   shift 2
@@ -122,8 +130,8 @@ row() {
       if (($(echo "$ratio <= $limit" | bc -l))); then verdict="<= $limit met"; else verdict="<= $limit NOT MET"; fi
       [ "$FAILED" = 1 ] && verdict="$verdict (a run failed)"
     fi
-    printf '%-36s %-10s %9.3f %9.3f %7.3f %9.3f %9.3f %7.2f %s\n' "$name" "$t" "$ow" "$pw" "$ratio" "$oc" "$pc" \
-      "$(echo "$oc / ($pc + 0.0005)" | bc -l)" "$verdict"
+    printf '%-36s %-10s %9.3f %9.3f %7.3f %7.3f %9.3f %9.3f %7.2f %s\n' "$name" "$t" "$ow" "$pw" "$ratio" \
+      "$(paired "$ours" "$t")" "$oc" "$pc" "$(echo "$oc / ($pc + 0.0005)" | bc -l)" "$verdict"
     first=0
   done
 }
