@@ -1633,20 +1633,30 @@ std::string child_root() {
     return dir ? dir : "";
 }
 
-// Re-run of this suite inside a child with a shim that makes reading one file hang until a signal.
-TEST(Watchdog, InterruptsABlockedReadAndTheTransferGoesOn) {
+// Re-runs one test of this suite inside a child with a shim that makes reading stuck.bin hang until a
+// signal.
+void expect_passed_with_a_stuck_read(const std::string& child_test) {
     TempDir tmp("engine-watchdog");
     std::vector<std::string> env = preload_env("engine_block_read");
     env.push_back("TAVRIN_BLOCK_PATH=stuck.bin");
-    expect_child_passed(run_this_suite("WatchdogChild.DISABLED_StalledRead", env, tmp));
+    expect_child_passed(run_this_suite(child_test, env, tmp));
+}
+
+// In the child: src/stuck.bin, whose reading hangs, and an empty dst beside it.
+void make_stuck_source(const std::string& root) {
+    testsupport::make_dir(root + "/src");
+    testsupport::make_dir(root + "/dst");
+    write_pattern(root + "/src/stuck.bin", 1 << 20, 5);
+}
+
+TEST(Watchdog, InterruptsABlockedReadAndTheTransferGoesOn) {
+    expect_passed_with_a_stuck_read("WatchdogChild.DISABLED_StalledRead");
 }
 
 TEST(WatchdogChild, DISABLED_StalledRead) {
     const std::string root = child_root();
     if (root.empty()) GTEST_SKIP() << "runs only inside the watchdog test's child process";
-    testsupport::make_dir(root + "/src");
-    testsupport::make_dir(root + "/dst");
-    write_pattern(root + "/src/stuck.bin", 1 << 20, 5);
+    make_stuck_source(root);
     for (const char* name : {"a.txt", "b.txt", "c.txt"})
         testsupport::write_file(root + "/src/" + name, name);
 
@@ -1688,18 +1698,13 @@ TEST(WatchdogChild, DISABLED_StalledRead) {
 // The watchdog stops looking when a transfer ends; a stall it reported just before the hung file was given
 // up must not stay in the snapshots after the end. Here nothing ticks once the worker has been woken.
 TEST(Watchdog, NoStallIsReportedOnceTheTransferHasEnded) {
-    TempDir tmp("engine-watchdog-end");
-    std::vector<std::string> env = preload_env("engine_block_read");
-    env.push_back("TAVRIN_BLOCK_PATH=stuck.bin");
-    expect_child_passed(run_this_suite("WatchdogChild.DISABLED_StallEndsWithTheTransfer", env, tmp));
+    expect_passed_with_a_stuck_read("WatchdogChild.DISABLED_StallEndsWithTheTransfer");
 }
 
 TEST(WatchdogChild, DISABLED_StallEndsWithTheTransfer) {
     const std::string root = child_root();
     if (root.empty()) GTEST_SKIP() << "runs only inside the watchdog test's child process";
-    testsupport::make_dir(root + "/src");
-    testsupport::make_dir(root + "/dst");
-    write_pattern(root + "/src/stuck.bin", 1 << 20, 5);
+    make_stuck_source(root);
     Engine engine;
     engine.set_watchdog_intervals(0.2, 0.6);
     std::atomic<bool> marked{false};
